@@ -1,0 +1,58 @@
+# Entry points: `make test` and `make demo` do the whole set-up on a fresh machine,
+# then build; both are quick when nothing changed.
+SHELL := /bin/bash
+VENV := .venv
+PY := $(VENV)/bin/python
+RELEASE := build/release
+SANITIZE := build/sanitize
+JOBS ?= 2
+SOURCES := $(shell find storage scanner python -name '*.cpp' -o -name '*.h' -o -name CMakeLists.txt) \
+           CMakeLists.txt pyproject.toml
+INSTALLED := $(VENV)/.module-installed
+
+.PHONY: all setup build install test cpp-test py-test sanitize demo bench clean
+
+all: build
+
+setup:
+	@bash scripts/setup.sh
+
+define configure
+	@if [ ! -f $(1)/Makefile ]; then \
+	  cmake -S . -B $(1) -DPython_EXECUTABLE=$(abspath $(PY)) \
+	    -Dpybind11_DIR=$$($(PY) -m pybind11 --cmakedir) $(2) >/dev/null; fi
+endef
+
+build: setup
+	$(call configure,$(RELEASE),-DCMAKE_BUILD_TYPE=Release)
+	@cmake --build $(RELEASE) -j $(JOBS)
+
+# The module as pip installs it into .venv; rebuilt only when a source changed.
+install: setup $(INSTALLED)
+$(INSTALLED): $(SOURCES)
+	$(PY) -m pip install -q --disable-pip-version-check --no-build-isolation --no-deps . 2>&1 \
+	  | grep -v "^WARNING: Location" || true
+	@$(PY) -c "import _veltrane_rec_extension" && touch $@
+
+cpp-test: build
+	$(RELEASE)/tests/cpp/core_tests --gtest_brief=1
+
+py-test: install
+	cd tests/python && ../../$(PY) -m pytest -q
+
+sanitize: setup
+	$(call configure,$(SANITIZE),-DCMAKE_BUILD_TYPE=Debug -DVELTRANE_SANITIZE=ON)
+	@cmake --build $(SANITIZE) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  $(SANITIZE)/tests/cpp/core_tests --gtest_brief=1
+
+test: cpp-test py-test sanitize
+
+demo: install
+	$(PY) examples/quickstart.py
+
+bench: install build
+	$(PY) bench/run.py $(if $(QUICK),--quick,)
+
+clean:
+	rm -rf build $(INSTALLED)

@@ -1,0 +1,12 @@
+// The module entry: the interpreter version test and the module object come from
+// PYBIND11_MODULE; the body registers MemoryScanner, then Bitmap.
+#include <pybind11/pybind11.h>
+
+#include "python/registration.h"
+
+PYBIND11_MODULE(_veltrane_rec_extension, module) {
+#ifdef VELTRANE_HAS_SCANNER
+  registerMemoryScanner(module);
+#endif
+  registerBitmap(module);
+}

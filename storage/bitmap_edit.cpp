@@ -1,0 +1,144 @@
+// Construction, copying, point and range edits, counts and extremes.
+#include <cstdarg>
+#include <stdexcept>
+#include <utility>
+
+#include "storage/bitmap.h"
+#include "storage/bucket_access.h"
+#include "storage/key_span.h"
+
+namespace veltrane::storage {
+
+Bitmap::Bitmap() { buckets.emplace(0, roaring::Roaring()); }
+
+Bitmap::Bitmap(std::size_t count, const std::uint64_t* values) { addMany(count, values); }
+
+Bitmap::Bitmap(const Bitmap& other) : buckets(other.buckets) {}
+
+Bitmap::Bitmap(Bitmap&& other) noexcept : buckets(std::move(other.buckets)) {
+  other.buckets.clear();
+}
+
+Bitmap& Bitmap::operator=(const Bitmap& other) {
+  if (this != &other) buckets = other.buckets;
+  return *this;
+}
+
+Bitmap& Bitmap::operator=(Bitmap&& other) noexcept {
+  if (this != &other) {
+    buckets.clear();
+    buckets.swap(other.buckets);
+  }
+  return *this;
+}
+
+Bitmap::~Bitmap() = default;
+
+Bitmap Bitmap::of(std::size_t count, ...) {
+  Bitmap result;
+  va_list arguments;
+  va_start(arguments, count);
+  for (std::size_t i = 0; i < count; ++i) result.add(va_arg(arguments, std::uint64_t));
+  va_end(arguments);
+  return result;
+}
+
+void Bitmap::add(std::uint64_t position) {
+  roaring_bitmap_add(&getOrCreate(buckets, keyOf(position)), lowOf(position));
+}
+
+// Consecutive values usually share a key, so the bucket is looked up again only when
+// the key changes, and CRoaring's bulk context remembers the last container touched.
+// Buckets are created in the order their keys first appear, exactly as one add() per
+// value would create them.
+void Bitmap::addMany(std::size_t count, const std::uint64_t* values) {
+  if (count == 0) return;
+  std::uint32_t currentKey = keyOf(values[0]);
+  roaring_bitmap_t* bucket = &getOrCreate(buckets, currentKey);
+  roaring_bulk_context_t context{};
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint64_t value = values[i];
+    if (keyOf(value) != currentKey) {
+      currentKey = keyOf(value);
+      bucket = &getOrCreate(buckets, currentKey);
+      context = roaring_bulk_context_t{};
+    }
+    roaring_bitmap_add_bulk(bucket, &context, lowOf(value));
+  }
+}
+
+void Bitmap::remove(std::uint64_t position) {
+  if (roaring_bitmap_t* bucket = find(buckets, keyOf(position))) {
+    roaring_bitmap_remove(bucket, lowOf(position));
+  }
+}
+
+void Bitmap::addRange(std::uint64_t start, std::uint64_t endEx) {
+  forEachKeyOfRange(start, endEx, [this](std::uint32_t key, LowRange lows) {
+    roaring_bitmap_t* bucket = &getOrCreate(buckets, key);
+    if (!lows.empty()) roaring_bitmap_add_range_closed(bucket, lows.begin, lows.end - 1);
+  });
+}
+
+void Bitmap::removeRange(std::uint64_t start, std::uint64_t endEx) {
+  forEachKeyOfRange(start, endEx, [this](std::uint32_t key, LowRange lows) {
+    roaring_bitmap_t* bucket = &getOrCreate(buckets, key);
+    if (lows.wholeBucket()) {
+      roaring_bitmap_clear(bucket);
+    } else if (!lows.empty()) {
+      roaring_bitmap_remove_range_closed(bucket, lows.begin, lows.end - 1);
+    }
+  });
+}
+
+void Bitmap::clear() { buckets.clear(); }
+
+bool Bitmap::contains(std::uint64_t position) const {
+  const roaring_bitmap_t* bucket = find(buckets, keyOf(position));
+  return bucket != nullptr && roaring_bitmap_contains(bucket, lowOf(position));
+}
+
+bool Bitmap::isFull() const {
+  if (buckets.size() != kBucketSpan) return false;
+  for (const auto& [key, bucket] : buckets) {
+    if (roaring_bitmap_get_cardinality(&bucket.roaring) != kBucketSpan) return false;
+  }
+  return true;
+}
+
+std::uint64_t Bitmap::cardinality() const {
+  if (isFull()) {
+    throw std::length_error(
+        "bitmap is full, cardinality is 2^64, unable to represent in a 64-bit integer");
+  }
+  std::uint64_t total = 0;
+  for (const auto& [key, bucket] : buckets) total += roaring_bitmap_get_cardinality(&bucket.roaring);
+  return total;
+}
+
+bool Bitmap::isEmpty() const {
+  for (const auto& [key, bucket] : buckets) {
+    if (!roaring_bitmap_is_empty(&bucket.roaring)) return false;
+  }
+  return true;
+}
+
+std::optional<std::uint64_t> Bitmap::first() const {
+  for (const auto& [key, bucket] : buckets) {
+    if (!roaring_bitmap_is_empty(&bucket.roaring)) {
+      return positionOf(key, roaring_bitmap_minimum(&bucket.roaring));
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::uint64_t> Bitmap::last() const {
+  for (auto it = buckets.rbegin(); it != buckets.rend(); ++it) {
+    if (!roaring_bitmap_is_empty(&it->second.roaring)) {
+      return positionOf(it->first, roaring_bitmap_maximum(&it->second.roaring));
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace veltrane::storage

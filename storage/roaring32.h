@@ -1,0 +1,55 @@
+#pragma once
+
+#include <roaring.h>
+
+#include <stdexcept>
+
+namespace roaring {
+
+// Owning handle of one CRoaring 32-bit bitmap. The bitmap is held by value, so a
+// bucket costs no extra allocation; copies go through roaring_bitmap_overwrite and
+// moves hand the containers over without touching them.
+class Roaring {
+ public:
+  roaring_bitmap_t roaring;
+
+  Roaring() noexcept { roaring_bitmap_init_cleared(&roaring); }
+
+  // Takes over a bitmap that a CRoaring decoder allocated: its containers move in,
+  // the now empty shell is freed.
+  explicit Roaring(roaring_bitmap_t* adopted) noexcept : roaring(*adopted) {
+    roaring_free(adopted);
+  }
+
+  Roaring(const Roaring& other) {
+    roaring_bitmap_init_cleared(&roaring);
+    if (!roaring_bitmap_overwrite(&roaring, &other.roaring)) {
+      roaring_bitmap_clear(&roaring);
+      throw std::runtime_error("failed roaring_bitmap_overwrite in constructor");
+    }
+  }
+
+  Roaring(Roaring&& other) noexcept : roaring(other.roaring) {
+    roaring_bitmap_init_cleared(&other.roaring);
+  }
+
+  Roaring& operator=(const Roaring& other) {
+    if (this != &other && !roaring_bitmap_overwrite(&roaring, &other.roaring)) {
+      throw std::runtime_error("failed memory alloc in assignment");
+    }
+    return *this;
+  }
+
+  Roaring& operator=(Roaring&& other) noexcept {
+    if (this != &other) {
+      roaring_bitmap_clear(&roaring);
+      roaring = other.roaring;
+      roaring_bitmap_init_cleared(&other.roaring);
+    }
+    return *this;
+  }
+
+  ~Roaring() { roaring_bitmap_clear(&roaring); }
+};
+
+}  // namespace roaring
