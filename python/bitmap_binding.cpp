@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "python/bitmap_adapters.h"
+#include "python/fast_calls.h"
 #include "python/registration.h"
 #include "python/tracked_bitmap.h"
 
@@ -174,4 +175,5 @@ void registerBitmap(py::module_& module) {
       .def("__iter__", [](const TrackedBitmap& self) { return iterateBitmap(self); }, py::keep_alive<0, 1>())
       .def("index_array", [](const TrackedBitmap& self) { return indexArray(self); })
       .def("bool_array", [](const TrackedBitmap& self, bool invert, bool relative) { return boolArray(self, invert, relative); }, py::arg("invert") = true, py::arg("relative") = true);
+  installFastCalls(bitmap);
 }

@@ -2,10 +2,12 @@
 #include <cstdarg>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 #include "storage/bitmap.h"
 #include "storage/bucket_access.h"
 #include "storage/key_span.h"
+#include "storage/sorted_copy.h"
 
 namespace veltrane::storage {
 
@@ -47,12 +49,13 @@ void Bitmap::add(std::uint64_t position) {
   roaring_bitmap_add(&getOrCreate(buckets, keyOf(position)), lowOf(position));
 }
 
-// Consecutive values usually share a key, so the bucket is looked up again only when
-// the key changes, and CRoaring's bulk context remembers the last container touched.
-// Buckets are created in the order their keys first appear, exactly as one add() per
-// value would create them.
-void Bitmap::addMany(std::size_t count, const std::uint64_t* values) {
-  if (count == 0) return;
+namespace {
+
+// Adds values in order; consecutive values usually share a key, so the bucket is
+// looked up again only when the key changes, and CRoaring's bulk context remembers
+// the last container touched. Buckets are created in the order their keys first
+// appear, exactly as one add() per value would create them.
+void addInOrder(Bitmap::Buckets& buckets, std::size_t count, const std::uint64_t* values) {
   std::uint32_t currentKey = keyOf(values[0]);
   roaring_bitmap_t* bucket = &getOrCreate(buckets, currentKey);
   roaring_bulk_context_t context{};
@@ -65,6 +68,24 @@ void Bitmap::addMany(std::size_t count, const std::uint64_t* values) {
     }
     roaring_bitmap_add_bulk(bucket, &context, lowOf(value));
   }
+}
+
+// Below this many values, sorting first does not pay for itself.
+constexpr std::size_t kSortThreshold = 4096;
+
+}  // namespace
+
+// Unordered input is sorted first: CRoaring then appends to one container at a time
+// instead of searching and shifting containers for every value. The set of positions
+// and of buckets is the same either way.
+void Bitmap::addMany(std::size_t count, const std::uint64_t* values) {
+  if (count == 0) return;
+  if (count < kSortThreshold || isNonDecreasing(values, count)) {
+    addInOrder(buckets, count, values);
+    return;
+  }
+  const std::vector<std::uint64_t> sorted = sortedCopy(values, count);
+  addInOrder(buckets, count, sorted.data());
 }
 
 void Bitmap::remove(std::uint64_t position) {

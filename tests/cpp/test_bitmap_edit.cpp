@@ -1,13 +1,18 @@
 // Construction, copying, point and range edits, counts and extremes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 #include <vector>
 
+#include "storage/sorted_copy.h"
 #include "test_support.h"
 
 using namespace test_support;
+
+namespace {
+
 using Keys = std::vector<std::uint32_t>;
 using Positions = std::vector<std::uint64_t>;
 
@@ -91,13 +96,31 @@ TEST(BitmapPointEdits, AddRemoveContainsAtTheExtremes) {
 
 TEST(BitmapPointEdits, AddManyKeepsDuplicatesHarmlessAndUnsortedInput) {
   std::vector<std::uint64_t> values;
-  for (std::uint64_t i = 0; i < 3000; ++i) values.push_back((i % 3) * kSpan + (i * 7919) % 100000);
+  // Enough values to take the sorting path; keys first seen in the order 0, 1, 2.
+  for (std::uint64_t i = 0; i < 20000; ++i) values.push_back((i % 3) * kSpan + (i * 7919) % 100000);
+  values.push_back(kMax);
+  values.push_back(0);
   Bitmap bitmap;
   bitmap.addMany(values.size(), values.data());
   Bitmap oneByOne;
   for (std::uint64_t value : values) oneByOne.add(value);
   EXPECT_EQ(positionsOf(bitmap), positionsOf(oneByOne));
   EXPECT_EQ(keysOf(bitmap), keysOf(oneByOne));
+}
+
+TEST(SortedCopy, SortsFullWidthValuesWithDuplicates) {
+  std::vector<std::uint64_t> values;
+  std::uint64_t state = 88172645463325252u;
+  for (int i = 0; i < 50000; ++i) {
+    state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+    values.push_back(i % 5 == 0 ? state >> (i % 64) : state);
+  }
+  values.insert(values.end(), {kMax, 0, kMax, 0});
+  std::vector<std::uint64_t> expected = values;
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(veltrane::storage::sortedCopy(values.data(), values.size()), expected);
+  EXPECT_TRUE(veltrane::storage::isNonDecreasing(expected.data(), expected.size()));
+  EXPECT_FALSE(veltrane::storage::isNonDecreasing(values.data(), values.size()));
 }
 
 struct RangeCase {
@@ -180,3 +203,5 @@ TEST(BitmapCounts, CardinalityFirstLastSkipEmptyBuckets) {
   EXPECT_EQ(bitmap.first(), kSpan);
   EXPECT_EQ(bitmap.last(), 2 * kSpan - 1);
 }
+
+}  // namespace

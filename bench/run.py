@@ -1,0 +1,102 @@
+"""Runs every benchmark group (bench_*.py beside this file) and rewrites RESULTS.md.
+
+    python bench/run.py [--quick] [--only bench_algebra ...] [--output PATH]
+"""
+import argparse
+import importlib
+import math
+import sys
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+
+from harness import Context, Row  # noqa: E402
+
+
+def format_seconds(seconds):
+    if seconds is None:
+        return "-"
+    for unit, scale in (("s", 1), ("ms", 1e-3), ("µs", 1e-6)):
+        if seconds >= scale:
+            return f"{seconds / scale:.3g} {unit}"
+    return f"{seconds / 1e-9:.3g} ns"
+
+
+def table(rows):
+    lines = ["| operation | dataset | ours | peer | peer time | ratio | note |",
+             "|---|---|---|---|---|---|---|"]
+    for r in rows:
+        ratio = "-" if r.ratio is None else f"{r.ratio:.2f}"
+        lines.append(f"| {r.operation} | {r.dataset} | {format_seconds(r.ours)} | {r.peer} | "
+                     f"{format_seconds(r.theirs)} | {ratio} | {r.note} |")
+    return "\n".join(lines)
+
+
+def chart(group_slug, title, rows, directory):
+    rated = [r for r in rows if r.ratio is not None]
+    if not rated:
+        return None
+    try:
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        return None
+    labels = [f"{r.operation} [{r.dataset}] vs {r.peer}" for r in rated]
+    ratios = [r.ratio for r in rated]
+    fig, ax = plt.subplots(figsize=(9, 0.3 * len(rated) + 1.2))
+    colours = ["tab:green" if v <= 1.0 else "tab:red" for v in ratios]
+    ax.barh(range(len(rated)), ratios, color=colours)
+    ax.set_xscale("log")
+    ax.axvline(1.0, color="black", linewidth=0.8)
+    ax.set_yticks(range(len(rated)))
+    ax.set_yticklabels(labels, fontsize=7)
+    ax.invert_yaxis()
+    ax.set_xlabel("time ratio, this library / peer (log scale; below 1 is faster)")
+    ax.set_title(title)
+    fig.tight_layout()
+    path = directory / f"chart_{group_slug}.png"
+    fig.savefig(path, dpi=90)
+    plt.close(fig)
+    return path.name
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--quick", action="store_true", help="small smoke run")
+    parser.add_argument("--only", nargs="*", help="module names to run, e.g. bench_algebra")
+    parser.add_argument("--output", help="default: RESULTS.md for a full set of groups, a temp file with --only")
+    args = parser.parse_args()
+
+    if args.output is None:
+        args.output = "/tmp/veltrane-bench-results.md" if args.only else str(HERE / "RESULTS.md")
+    ctx = Context(quick=args.quick)
+    names = args.only or sorted(p.stem for p in HERE.glob("bench_*.py"))
+    sections = []
+    started = time.perf_counter()
+    for name in names:
+        module = importlib.import_module(name)
+        print(f"[{time.perf_counter() - started:6.1f}s] {module.GROUP} ...", flush=True)
+        rows = []
+        for row in module.run(ctx):
+            rows.append(row)
+            ratio = "" if row.ratio is None else f" ratio {row.ratio:.2f}"
+            print(f"    {row.operation} [{row.dataset}]: {format_seconds(row.ours)}"
+                  f" vs {row.peer} {format_seconds(row.theirs)}{ratio}", flush=True)
+        slug = name.replace("bench_", "")
+        picture = chart(slug, module.GROUP, rows, Path(args.output).parent)
+        section = f"## {module.GROUP}\n\n{table(rows)}\n"
+        if picture:
+            section += f"\n![{module.GROUP}]({picture})\n"
+        sections.append(section)
+    mode = "quick smoke run" if args.quick else "full run"
+    header = ("# Benchmark results\n\nProduced by `make bench` (" + mode + "). Times are medians of repeated"
+              " runs in one process; ratio = this library / peer (below 1.0 is faster).\n")
+    Path(args.output).write_text(header + "\n" + "\n".join(sections))
+    print(f"wrote {args.output} in {time.perf_counter() - started:.0f}s")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+// Gives the registered Bitmap class direct entry points for `in`, `contains`, `set`
+// and `unset` with plain int arguments; all other calls keep the registered behaviour.
+void installFastCalls(pybind11::handle bitmapType);

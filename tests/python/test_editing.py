@@ -1,0 +1,65 @@
+"""Point and range edits, membership, counts and extremes through Python."""
+import pytest
+
+from _veltrane_rec_extension import Bitmap
+
+SPAN = 1 << 32
+MAX = (1 << 64) - 1
+
+
+def test_a_new_bitmap_is_empty():
+    b = Bitmap()
+    assert (b.empty, b.cardinality, len(b), b.first, b.last, bool(b)) == (True, 0, 0, None, None, False)
+
+
+@pytest.mark.parametrize("start, end, expected_count, first, last", [
+    (5, 5, 0, None, None),
+    (5, 3, 0, None, None),
+    (SPAN, 5, 0, None, None),
+    (5, SPAN, SPAN - 5, 5, SPAN - 1),
+    (SPAN - 2, SPAN + 2, 4, SPAN - 2, SPAN + 1),
+    (0, 2 * SPAN, 2 * SPAN, 0, 2 * SPAN - 1),
+    (MAX - SPAN - 1, MAX, SPAN + 1, MAX - SPAN - 1, MAX - 1),
+])
+def test_set_range(start, end, expected_count, first, last):
+    b = Bitmap()
+    b.set(start, end)
+    assert (b.cardinality, b.first, b.last) == (expected_count, first, last)
+    assert end not in b or end <= start
+
+
+def test_point_edits_at_the_extremes():
+    b = Bitmap()
+    b.set(MAX)
+    b.set(0)
+    assert (MAX in b, b.contains(0), b.first, b.last, len(b)) == (True, True, 0, MAX, 2)
+    b.unset(MAX)
+    b.unset(12345 * SPAN)  # no bucket there: nothing happens
+    assert (b.last, len(b)) == (0, 1)
+    b.unset(0)
+    assert b.empty and b.first is None
+
+
+def test_unset_range_removes_exactly_the_range():
+    b = Bitmap()
+    b.set(1, 21)
+    b.unset(5, 10)
+    assert [p for p in range(25) if p in b] == [*range(1, 5), *range(10, 21)]
+    b.unset(0, 3 * SPAN)
+    assert b.empty
+
+
+def test_unset_range_ending_in_the_last_bucket_terminates():
+    b = Bitmap()
+    b.set(MAX - 6, MAX)
+    b.set(MAX)
+    b.unset(MAX - 6, MAX)
+    assert (len(b), b.first) == (1, MAX)
+
+
+def test_copy_is_independent():
+    a = Bitmap()
+    a.set(3)
+    c = a.copy()
+    c.set(4)
+    assert (4 in a, 4 in c, 3 in c) == (False, True, True)

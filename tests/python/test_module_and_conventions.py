@@ -1,0 +1,158 @@
+"""Module start-up, class options, argument conventions and the constructor."""
+import glob
+import os
+import shutil
+import subprocess
+import sys
+import textwrap
+
+import numpy as np
+import pytest
+
+import _veltrane_rec_extension as ext
+from _veltrane_rec_extension import Bitmap
+
+MAX = (1 << 64) - 1
+
+
+def run_python(code, executable=sys.executable):
+    return subprocess.run([executable, "-c", textwrap.dedent(code)], capture_output=True, text=True)
+
+
+def test_module_registers_only_the_two_classes_scanner_first():
+    public = [name for name in vars(ext) if not name.startswith("__")]
+    assert public in (["MemoryScanner", "Bitmap"], ["Bitmap"])
+    assert ext.__doc__ is None
+
+
+def test_other_interpreter_versions_are_refused_at_import(tmp_path):
+    candidates = glob.glob(os.path.expanduser("~/.pyenv/versions/3.9*/bin/python3.9")) + [shutil.which("python3.9")]
+    other = next((c for c in candidates if c and run_python("", c).returncode == 0), None)
+    if other is None:
+        pytest.skip("no python3.9 to load the module into")
+    shutil.copy(ext.__file__, tmp_path / "_veltrane_rec_extension.so")
+    result = run_python(f"""
+        import sys; sys.path.insert(0, {str(tmp_path)!r})
+        try:
+            import _veltrane_rec_extension
+        except ImportError as error:
+            print(error)
+        """, other)
+    assert result.stdout.startswith(
+        "Python version mismatch: module was compiled for Python 3.8, but the interpreter version is incompatible: 3.9")
+
+
+def test_bitmap_works_where_numpy_cannot_be_imported():
+    result = run_python("""
+        import sys
+        sys.modules['numpy'] = None
+        from _veltrane_rec_extension import Bitmap
+        b = Bitmap(); b.set(3); b.set(10, 20)
+        assert len(Bitmap(None)) == 0 and len(b) == 11 and 3 in b
+        try:
+            Bitmap([1, 2])
+        except Exception as error:
+            print(type(error).__name__)
+        """)
+    assert result.returncode == 0, result.stderr
+    assert "numpy" not in result.stderr
+
+
+@pytest.mark.parametrize("indices, expected", [
+    (np.array([], dtype=np.uint64), []),
+    (np.array([5, 1, 5], dtype=np.uint64), [1, 5]),
+    ([3, 2, 1], [1, 2, 3]),
+    ((7, 2**40), [7, 2**40]),
+    (np.array([9, 4], dtype=np.int32), [4, 9]),
+    (np.arange(10, dtype=np.uint64)[::3], [0, 3, 6, 9]),
+    (np.arange(10, dtype=np.uint64)[::-4], [1, 5, 9]),
+    (np.array([MAX, 0, 2**32], dtype=np.uint64), [0, 2**32, MAX]),
+])
+def test_constructor_takes_the_distinct_values_of_an_array(indices, expected):
+    b = Bitmap(indices)
+    assert len(b) == len(expected)
+    assert all(v in b for v in expected)
+    assert (b.first, b.last) == ((expected[0], expected[-1]) if expected else (None, None))
+
+
+def test_constructor_reads_a_read_only_view_without_copying_rules():
+    values = np.arange(100, dtype=np.uint64)
+    values.setflags(write=False)
+    assert len(Bitmap(values[10:20])) == 10
+
+
+@pytest.mark.parametrize("indices, dimensions", [(np.zeros((2, 2), dtype=np.uint64), 2), (7, 0)])
+def test_constructor_refuses_other_dimensions(indices, dimensions):
+    with pytest.raises(ValueError, match=f"^array has incorrect number of dimensions: {dimensions}; expected 1$"):
+        Bitmap(indices)
+
+
+def test_constructor_mismatch_uses_the_constructor_wording():
+    with pytest.raises(TypeError) as error:
+        Bitmap("x")
+    assert str(error.value).startswith("__init__(): incompatible constructor arguments. "
+                                       "The following argument types are supported:\n    1. ")
+    assert "Invoked with: 'x'" in str(error.value)
+
+
+@pytest.mark.parametrize("bad", [-1, 2**64, 1.0, None, "5", [5], object()])
+def test_position_arguments_outside_unsigned_64_bits_are_argument_mismatches(bad):
+    b = Bitmap()
+    with pytest.raises(TypeError, match=r"^contains\(\): incompatible function arguments"):
+        b.contains(bad)
+
+
+@pytest.mark.parametrize("good, position", [(True, 1), (False, 0), (np.uint64(5), 5), (np.int8(7), 7), (MAX, MAX)])
+def test_ints_bools_and_numpy_integers_are_positions(good, position):
+    b = Bitmap()
+    b.set(good)
+    assert position in b and len(b) == 1
+
+
+def test_mismatch_message_lists_the_call():
+    with pytest.raises(TypeError) as error:
+        Bitmap().set(1, 2, 3)
+    message = str(error.value)
+    assert message.startswith("set(): incompatible function arguments. The following argument types are supported:\n"
+                              "    1. (self: _veltrane_rec_extension.Bitmap, position: int, endEx: Optional[int] = None)")
+    assert "\nInvoked with: <_veltrane_rec_extension.Bitmap object" in message and message.endswith(", 1, 2, 3")
+    with pytest.raises(TypeError, match="kwargs: bogus=1"):
+        Bitmap().set(1, bogus=1)
+
+
+def test_keywords_and_none_where_allowed():
+    b = Bitmap()
+    b.set(position=5, endEx=None)
+    b.set(10, endEx=12)
+    assert sorted(v for v in range(20) if v in b) == [5, 10, 11]
+
+
+def test_class_options():
+    b = Bitmap()
+    with pytest.raises(AttributeError):
+        b.anything = 1
+    with pytest.raises(AttributeError):
+        b.cardinality = 3
+    with pytest.raises(TypeError):
+        hash(b)
+    assert Bitmap.set.__doc__.startswith("set(self: _veltrane_rec_extension.Bitmap, position: int")
+
+
+def test_subclasses_must_call_the_base_init():
+    class Good(Bitmap):
+        pass
+
+    class Bad(Bitmap):
+        def __init__(self):
+            pass
+
+    g = Good(np.array([1, 2], dtype=np.uint64))
+    assert len(g) == 2 and isinstance(g.copy(), Bitmap)
+    with pytest.raises(TypeError, match=r"^_veltrane_rec_extension.Bitmap.__init__\(\) must be called when overriding __init__$"):
+        Bad()
+
+
+def test_calling_init_again_changes_nothing():
+    b = Bitmap(np.array([4], dtype=np.uint64))
+    assert b.__init__(np.array([1], dtype=np.uint64)) is None
+    assert list(v for v in range(6) if v in b) == [4]
