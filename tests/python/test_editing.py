@@ -63,3 +63,50 @@ def test_copy_is_independent():
     c = a.copy()
     c.set(4)
     assert (4 in a, 4 in c, 3 in c) == (False, True, True)
+
+
+class Sub(Bitmap):
+    pass
+
+
+@pytest.mark.parametrize("make", [Bitmap, Sub])
+def test_every_spelling_of_a_point_edit_agrees(make):
+    """Plain ints, keywords, bools, NumPy scalars and None all reach the same edits."""
+    import numpy as np
+
+    b = make()
+    b.set(5)
+    b.set(position=6)
+    b.set(True)
+    b.set(np.uint64(7), endEx=None)
+    b.set(10, 12)
+    b.set(np.int64(20), np.uint64(22))
+    b.unset(position=6)
+    b.unset(20, endEx=21)
+    assert [p for p in range(25) if p in b] == [1, 5, 7, 10, 11, 21]
+    assert [b.contains(p) for p in (1, True, np.uint32(5), 6)] == [True, True, True, False]
+    assert b.contains(position=7) and b.__contains__(10) and not b.__contains__(position=9)
+
+
+@pytest.mark.parametrize("call", [
+    lambda b: b.set(-1), lambda b: b.set(1, 2**64), lambda b: b.set(1.5), lambda b: b.unset("1"),
+    lambda b: b.contains(2**64), lambda b: (-1 in b), lambda b: (None in b), lambda b: b.set(1, 2, 3),
+])
+def test_refused_arguments_raise_the_argument_mismatch_error(call):
+    with pytest.raises(TypeError, match=r"incompatible function arguments"):
+        call(Bitmap())
+
+
+def test_methods_keep_their_generated_signatures():
+    assert Bitmap.contains.__doc__.startswith("contains(self: _veltrane_rec_extension.Bitmap, position: int) -> bool")
+    assert Bitmap.unset.__doc__.startswith(
+        "unset(self: _veltrane_rec_extension.Bitmap, position: int, endEx: Optional[int] = None) -> None")
+
+
+def test_an_object_without_a_value_is_refused_not_crashed():
+    b = Bitmap.__new__(Bitmap)
+    for call in (lambda: 5 in b, lambda: b.contains(5), lambda: b.set(5), lambda: b.unset(1, 2)):
+        with pytest.raises(TypeError):
+            call()
+    with pytest.raises(TypeError, match="not initialized"):
+        len(b)
