@@ -23,8 +23,10 @@ define configure
 	    -Dpybind11_DIR=$$($(PY) -m pybind11 --cmakedir) $(2) >/dev/null; fi
 endef
 
+# The core, the scanner, the C++ tests and benchmark programs; the module is built by
+# the pip install below.
 build: setup
-	$(call configure,$(RELEASE),-DCMAKE_BUILD_TYPE=Release)
+	$(call configure,$(RELEASE),-DCMAKE_BUILD_TYPE=Release -DVELTRANE_PYTHON=OFF)
 	@cmake --build $(RELEASE) -j $(JOBS)
 
 # The module as pip installs it into .venv; rebuilt only when a source changed.
@@ -40,11 +42,18 @@ cpp-test: build
 py-test: install
 	cd tests/python && ../../$(PY) -m pytest -q
 
+# The C++ tests and the Python tests against a module built with AddressSanitizer and
+# UndefinedBehaviorSanitizer. The interpreter is not instrumented, so the ASan runtime
+# (and libstdc++, whose exception entry points it intercepts) is preloaded.
+SANITIZER_PRELOAD = $(shell gcc -print-file-name=libasan.so) $(shell gcc -print-file-name=libstdc++.so)
 sanitize: setup
 	$(call configure,$(SANITIZE),-DCMAKE_BUILD_TYPE=Debug -DVELTRANE_SANITIZE=ON)
 	@cmake --build $(SANITIZE) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  $(SANITIZE)/tests/cpp/core_tests --gtest_brief=1
+	cd tests/python && LD_PRELOAD="$(SANITIZER_PRELOAD)" ASAN_OPTIONS=detect_leaks=0 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 PYTHONPATH=../../$(SANITIZE)/python \
+	  ../../$(PY) -m pytest -q -p no:cacheprovider
 
 test: cpp-test py-test sanitize
 
