@@ -1,0 +1,212 @@
+"""Drives a few bitmaps through every method and checks each step against a plain
+Python set of positions. Positions crowd around bucket boundaries and the extremes,
+where the bucket splitting and carrying is most likely to go wrong.
+
+VELTRANE_SOAK=1 selects a long profile for soak runs."""
+import os
+
+import numpy as np
+import pytest
+from hypothesis import HealthCheck, settings
+from hypothesis import strategies as st
+from hypothesis.stateful import RuleBasedStateMachine, initialize, invariant, precondition, rule
+
+from _veltrane_rec_extension import Bitmap
+
+SPAN = 1 << 32
+MAX = (1 << 64) - 1
+ANCHORS = [0, 1, 100, SPAN - 1, SPAN, SPAN + 1, 2 * SPAN, 7 * SPAN + 5, MAX - SPAN, MAX - SPAN + 3, MAX]
+
+settings.register_profile("ci", max_examples=60, stateful_step_count=25, deadline=None,
+                          suppress_health_check=[HealthCheck.too_slow])
+settings.register_profile("soak", max_examples=5000, stateful_step_count=60, deadline=None,
+                          suppress_health_check=[HealthCheck.too_slow])
+PROFILE = "soak" if os.environ.get("VELTRANE_SOAK") else "ci"
+
+positions = st.one_of(
+    st.builds(lambda anchor, offset: min(MAX, max(0, anchor + offset)),
+              st.sampled_from(ANCHORS), st.integers(-4, 4)),
+    st.integers(0, MAX),
+)
+lengths = st.one_of(st.integers(0, 12), st.just(64))
+shifts = st.one_of(st.integers(0, 10), st.sampled_from([SPAN - 3, SPAN - 1, SPAN, SPAN + 1, 3 * SPAN + 7]))
+slots = st.integers(0, 2)
+
+
+def expanded(model, position, by):
+    return {p if p < position else p + by for p in model}
+
+
+def contracted(model, position, by):
+    """Positions below the key of `position` are never touched."""
+    lowest_removed = max((position >> 32) << 32, position - by + 1)
+    return {p if p < lowest_removed else p - by for p in model if not lowest_removed <= p <= position}
+
+
+class BitmapModel(RuleBasedStateMachine):
+    def __init__(self):
+        super().__init__()
+        self.bitmaps = [Bitmap() for _ in range(3)]
+        self.models = [set() for _ in range(3)]
+
+    @initialize(values=st.lists(positions, max_size=20))
+    def from_array(self, values):
+        self.bitmaps[0] = Bitmap(np.array(values, dtype=np.uint64))
+        self.models[0] = set(values)
+
+    # --- edits ---------------------------------------------------------------------
+
+    @rule(i=slots, p=positions)
+    def set_one(self, i, p):
+        self.bitmaps[i].set(p)
+        self.models[i].add(p)
+
+    @rule(i=slots, p=positions, n=lengths)
+    def set_range(self, i, p, n):
+        end = min(MAX, p + n)
+        self.bitmaps[i].set(p, end)
+        self.models[i].update(range(p, end))
+
+    @rule(i=slots, p=positions)
+    def unset_one(self, i, p):
+        self.bitmaps[i].unset(p)
+        self.models[i].discard(p)
+
+    @rule(i=slots, p=positions, n=lengths)
+    def unset_range(self, i, p, n):
+        end = min(MAX, p + n)
+        self.bitmaps[i].unset(p, end)
+        self.models[i].difference_update(range(p, end))
+
+    @rule(i=slots, p=positions, n=lengths)
+    def flip(self, i, p, n):
+        end = p + n
+        if n == 0 or end > MAX:
+            self.bitmaps[i].flip(p, None)
+            self.models[i] ^= {p}
+        else:
+            self.bitmaps[i].flip(p, end)
+            self.models[i] ^= set(range(p, end))
+
+    @rule(i=slots, p=positions)
+    def flip_reversed_range_is_refused(self, i, p):
+        with pytest.raises(RuntimeError, match=r"^Invalid range\.$"):
+            self.bitmaps[i].flip(p, max(0, p - 1) if p else 0)
+
+    @rule(i=slots, p=positions, by=shifts)
+    def expand(self, i, p, by):
+        model = self.models[i]
+        if any(q >= p and q + by > MAX for q in model):
+            with pytest.raises(ValueError, match="^Range Out of Bounds$"):
+                self.bitmaps[i].expand(p, by)
+        else:
+            self.bitmaps[i].expand(p, by)
+            self.models[i] = expanded(model, p, by)
+
+    @rule(i=slots, p=positions, by=shifts)
+    def contract(self, i, p, by):
+        model = self.models[i]
+        if not model or max(model) < p:
+            self.bitmaps[i].contract(p, by)
+            return
+        start_bucket_holds = any(q >> 32 == p >> 32 for q in model)
+        refused = (start_bucket_holds and (p & (SPAN - 1)) <= by) or (not start_bucket_holds and by > SPAN)
+        if refused:
+            with pytest.raises(ValueError, match="^Range Out of Bounds$"):
+                self.bitmaps[i].contract(p, by)
+        else:
+            self.bitmaps[i].contract(p, by)
+            self.models[i] = contracted(model, p, by)
+
+    # --- set algebra ---------------------------------------------------------------
+
+    @rule(i=slots, j=slots, op=st.sampled_from(["|", "&", "-", "^"]), in_place=st.booleans())
+    def combine(self, i, j, op, in_place):
+        a, b = self.bitmaps[i], self.bitmaps[j]
+        expected = {"|": set.__or__, "&": set.__and__, "-": set.__sub__, "^": set.__xor__}[op](
+            self.models[i], self.models[j])
+        if in_place:
+            method = {"|": a.inplace_union, "&": a.inplace_intersect, "-": a.inplace_difference,
+                      "^": a.inplace_symmetric_difference}[op]
+            result = method(b)
+            assert result is not a
+            self.models[i] = expected
+        else:
+            result = {"|": a.union, "&": a.intersect, "-": a.difference, "^": a.symmetric_difference}[op](b)
+        assert set(result) == expected
+
+    @rule(i=slots, j=slots)
+    def compare(self, i, j):
+        a, b = self.models[i], self.models[j]
+        assert (self.bitmaps[i] == self.bitmaps[j]) == (a == b)
+        assert self.bitmaps[i].subset_of(self.bitmaps[j]) == (a <= b)
+        assert self.bitmaps[i].strict_subset_of(self.bitmaps[j]) == (a < b)
+
+    @rule(i=slots, j=slots)
+    def copy_into(self, i, j):
+        self.bitmaps[j] = self.bitmaps[i].copy()
+        self.models[j] = set(self.models[i])
+
+    # --- queries -------------------------------------------------------------------
+
+    @rule(i=slots, p=positions)
+    def rank_and_neighbours(self, i, p):
+        b, model = self.bitmaps[i], self.models[i]
+        assert b.lower_cardinality(p) == sum(q < p for q in model)
+        assert b.upper_cardinality(p) == sum(q > p for q in model)
+        assert b.self_or_next(p) == min((q for q in model if q >= p), default=0)
+        assert b.self_or_previous(p) == max((q for q in model if q <= p), default=MAX)
+
+    @rule(i=slots, ordinal=st.integers(0, 40))
+    def nth(self, i, ordinal):
+        ordered = sorted(self.models[i])
+        if ordinal < len(ordered):
+            assert self.bitmaps[i].nth(ordinal) == ordered[ordinal]
+        else:
+            with pytest.raises(RuntimeError, match=rf"^The ordinal value \[ {ordinal}\] is greater"):
+                self.bitmaps[i].nth(ordinal)
+
+    @rule(i=slots, p=positions, n=st.one_of(lengths, st.sampled_from([SPAN, 5 * SPAN, MAX])))
+    def range_tests_and_slice(self, i, p, n):
+        b, model = self.bitmaps[i], self.models[i]
+        end = min(MAX, p + n)
+        inside = {q for q in model if p <= q < end}
+        assert b.any(p, end) == bool(inside)
+        if p < end:
+            assert b.all(p, end) == (len(inside) == end - p)
+        assert set(b.slice(p, end)) == inside
+
+    @rule(i=slots, portable=st.booleans())
+    def round_trip(self, i, portable):
+        b = self.bitmaps[i]
+        buffer = bytearray(b.persisted_size(portable=portable))
+        assert b.write(buffer, portable) == len(buffer)
+        copy = Bitmap.read(buffer, portable)
+        assert copy == b and set(copy) == self.models[i]
+
+    @rule(i=slots, invert=st.booleans(), relative=st.booleans())
+    def bool_array(self, i, invert, relative):
+        model = self.models[i]
+        if not model:
+            assert len(self.bitmaps[i].bool_array(invert, relative)) == 0
+            return
+        offset = min(model) if relative else 0
+        if max(model) - offset > 1 << 20:
+            return
+        mask = self.bitmaps[i].bool_array(invert, relative)
+        expected = np.full(max(model) - offset + 1, invert)
+        expected[[q - offset for q in model]] = not invert
+        assert np.array_equal(mask, expected)
+
+    @invariant()
+    def matches_the_model(self):
+        for b, model in zip(self.bitmaps, self.models):
+            ordered = sorted(model)
+            assert len(b) == len(model) and b.empty == (not model)
+            assert (b.first, b.last) == ((ordered[0], ordered[-1]) if ordered else (None, None))
+            assert list(b) == ordered
+            assert b.index_array().tolist() == ordered
+
+
+TestBitmapModel = BitmapModel.TestCase
+TestBitmapModel.settings = settings.get_profile(PROFILE)
