@@ -1,17 +1,299 @@
-// Placeholder until this group is built.
+// Set algebra: union, intersection, difference and symmetric difference in place and
+// as new bitmaps, equality and the subset tests. All of them work bucket by bucket
+// and leave the work inside a bucket to CRoaring. No operation removes a bucket;
+// equality and the subset tests treat an empty bucket exactly like a missing one.
+#include <cstdint>
+#include <new>
+#include <utility>
+
 #include "storage/bitmap.h"
-#include <stdexcept>
+
 namespace veltrane::storage {
-Bitmap& Bitmap::operator&=(const Bitmap&) { throw std::logic_error("not built yet"); }
-Bitmap& Bitmap::operator-=(const Bitmap&) { throw std::logic_error("not built yet"); }
-Bitmap& Bitmap::operator|=(const Bitmap&) { throw std::logic_error("not built yet"); }
-Bitmap& Bitmap::operator^=(const Bitmap&) { throw std::logic_error("not built yet"); }
-Bitmap Bitmap::operator&(const Bitmap&) const { throw std::logic_error("not built yet"); }
-Bitmap Bitmap::operator-(const Bitmap&) const { throw std::logic_error("not built yet"); }
-Bitmap Bitmap::operator|(const Bitmap&) const { throw std::logic_error("not built yet"); }
-Bitmap Bitmap::operator^(const Bitmap&) const { throw std::logic_error("not built yet"); }
-bool Bitmap::operator==(const Bitmap&) const { throw std::logic_error("not built yet"); }
-bool Bitmap::isSubset(const Bitmap&) const { throw std::logic_error("not built yet"); }
-bool Bitmap::isStrictSubset(const Bitmap&) const { throw std::logic_error("not built yet"); }
-bool Bitmap::hasSharedPositionsWith(const Bitmap&) const { throw std::logic_error("not built yet"); }
+
+namespace {
+
+using Buckets = Bitmap::Buckets;
+using InPlaceCombine = void (*)(roaring_bitmap_t*, const roaring_bitmap_t*);
+using Combine = roaring_bitmap_t* (*)(const roaring_bitmap_t*, const roaring_bitmap_t*);
+
+bool isEmptyBucket(const roaring::Roaring& bucket) {
+  return roaring_bitmap_is_empty(&bucket.roaring);
 }
+
+// False for a missing bucket.
+bool holdsPositions(const roaring_bitmap_t* bucket) {
+  return bucket != nullptr && !roaring_bitmap_is_empty(bucket);
+}
+
+// Looks keys up in one bucket map in ascending order, resuming where the previous
+// lookup stopped. Neighbouring keys are usually near each other, so a few steps
+// forward are tried before a full map search; a walk over both maps thus costs
+// their combined size at most, and far less when one map is much smaller.
+template <typename Map>
+class AscendingLookup {
+ public:
+  explicit AscendingLookup(Map& map) : map(map), next(map.begin()) {}
+
+  // The first bucket whose key is not below `key`.
+  auto seek(std::uint32_t key) {
+    for (int step = 0; step < kStepsBeforeSearch; ++step) {
+      if (next == map.end() || next->first >= key) return next;
+      ++next;
+    }
+    next = map.lower_bound(key);
+    return next;
+  }
+
+  // The bucket with `key`, or nullptr.
+  auto* find(std::uint32_t key) {
+    const auto found = seek(key);
+    return found != map.end() && found->first == key ? &found->second.roaring : nullptr;
+  }
+
+  auto end() const { return map.end(); }
+
+ private:
+  static constexpr int kStepsBeforeSearch = 4;
+
+  Map& map;
+  decltype(std::declval<Map&>().begin()) next;
+};
+
+// Combines every bucket of `theirs` into `mine`: in place where `mine` has the key,
+// otherwise as a new bucket holding a copy, empty buckets included. A failing copy
+// throws "failed memory alloc in assignment" and keeps the work done so far.
+void mergeInto(Buckets& mine, const Buckets& theirs, InPlaceCombine combine) {
+  AscendingLookup lookup(mine);
+  for (const auto& [key, bucket] : theirs) {
+    auto target = lookup.seek(key);
+    if (target != lookup.end() && target->first == key) {
+      combine(&target->second.roaring, &bucket.roaring);
+    } else {
+      target = mine.emplace_hint(target, key, roaring::Roaring());
+      target->second = bucket;
+    }
+  }
+}
+
+// A new 32-bit bitmap made by CRoaring, taken over by a bucket.
+roaring::Roaring adopt(roaring_bitmap_t* made) {
+  if (made == nullptr) throw std::bad_alloc();
+  return roaring::Roaring(made);
+}
+
+// A new map with exactly the keys of `mine`: each bucket passed to
+// `combine(bucket, partner)` with the bucket of `theirs` that has the same key, or
+// nullptr where `theirs` lacks the key.
+template <typename CombineBucket>
+Buckets combineEachOf(const Buckets& mine, const Buckets& theirs, CombineBucket combine) {
+  Buckets result;
+  AscendingLookup lookup(theirs);
+  for (const auto& [key, bucket] : mine) {
+    result.emplace_hint(result.end(), key, combine(bucket, lookup.find(key)));
+  }
+  return result;
+}
+
+// Bucket of a & b. CRoaring is only asked when both sides hold positions: empty
+// buckets are common (every bitmap made by Bitmap() has one) and an empty result
+// needs no allocation.
+roaring::Roaring intersectionOf(const roaring::Roaring& mine, const roaring_bitmap_t* partner) {
+  if (!holdsPositions(&mine.roaring) || !holdsPositions(partner)) return roaring::Roaring();
+  return adopt(roaring_bitmap_and(&mine.roaring, partner));
+}
+
+// Bucket of a - b; where nothing is taken away it is a plain copy.
+roaring::Roaring differenceOf(const roaring::Roaring& mine, const roaring_bitmap_t* partner) {
+  if (!holdsPositions(&mine.roaring) || !holdsPositions(partner)) return mine;
+  return adopt(roaring_bitmap_andnot(&mine.roaring, partner));
+}
+
+// A copy of a bucket of the other operand, made by assignment as the in-place forms
+// make it, so a failing copy reports the same message.
+roaring::Roaring copyOfTheirs(const roaring::Roaring& theirs) {
+  roaring::Roaring copy;
+  copy = theirs;
+  return copy;
+}
+
+// Bucket of a | b or a ^ b for a key both have; a side without positions leaves the
+// other side's content as it is.
+roaring::Roaring combinedBucket(const roaring::Roaring& mine, const roaring::Roaring& theirs,
+                                Combine combine) {
+  if (!holdsPositions(&theirs.roaring)) return mine;
+  if (!holdsPositions(&mine.roaring)) return copyOfTheirs(theirs);
+  return adopt(combine(&mine.roaring, &theirs.roaring));
+}
+
+// A new map with the keys of both maps: buckets whose key both have are combined,
+// the others copied, empty ones included.
+Buckets combineAllOf(const Buckets& mine, const Buckets& theirs, Combine combine) {
+  Buckets result;
+  auto a = mine.begin();
+  auto b = theirs.begin();
+  while (a != mine.end() || b != theirs.end()) {
+    const bool onlyMine = b == theirs.end() || (a != mine.end() && a->first < b->first);
+    const bool onlyTheirs = !onlyMine && (a == mine.end() || b->first < a->first);
+    if (onlyMine) {
+      result.emplace_hint(result.end(), a->first, a->second);
+      ++a;
+    } else if (onlyTheirs) {
+      result.emplace_hint(result.end(), b->first, copyOfTheirs(b->second));
+      ++b;
+    } else {
+      result.emplace_hint(result.end(), a->first, combinedBucket(a->second, b->second, combine));
+      ++a;
+      ++b;
+    }
+  }
+  return result;
+}
+
+// A bitmap with no bucket at all, for results whose buckets are built separately.
+Bitmap withoutBuckets() { return Bitmap(0, nullptr); }
+
+// The in-place operator applied to a copy of `source`, with `source` as operand.
+Bitmap appliedToCopy(const Bitmap& source, Bitmap& (Bitmap::*apply)(const Bitmap&)) {
+  Bitmap result(source);
+  (result.*apply)(source);
+  return result;
+}
+
+// Every bucket keeps its key but holds no position: the answer to a - a and a ^ a.
+void emptyEveryBucket(Buckets& buckets) {
+  for (auto& entry : buckets) roaring_bitmap_clear(&entry.second.roaring);
+}
+
+// True when no bucket from `from` on holds a position.
+bool restIsEmpty(Buckets::const_iterator from, Buckets::const_iterator end) {
+  for (; from != end; ++from) {
+    if (!isEmptyBucket(from->second)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// A self-operand leaves the positions as they are; CRoaring is never handed one
+// bitmap on both sides.
+Bitmap& Bitmap::operator&=(const Bitmap& other) {
+  if (this == &other) return *this;
+  AscendingLookup lookup(other.buckets);
+  for (auto& [key, bucket] : buckets) {
+    if (const roaring_bitmap_t* theirs = lookup.find(key)) {
+      roaring_bitmap_and_inplace(&bucket.roaring, theirs);
+    } else {
+      bucket = roaring::Roaring();
+    }
+  }
+  return *this;
+}
+
+Bitmap& Bitmap::operator-=(const Bitmap& other) {
+  if (this == &other) {
+    emptyEveryBucket(buckets);
+    return *this;
+  }
+  if (buckets.empty() || other.buckets.empty()) return *this;
+  AscendingLookup lookup(other.buckets);
+  for (auto& [key, bucket] : buckets) {
+    if (const roaring_bitmap_t* theirs = lookup.find(key)) {
+      roaring_bitmap_andnot_inplace(&bucket.roaring, theirs);
+    }
+  }
+  return *this;
+}
+
+Bitmap& Bitmap::operator|=(const Bitmap& other) {
+  if (this != &other) mergeInto(buckets, other.buckets, roaring_bitmap_or_inplace);
+  return *this;
+}
+
+Bitmap& Bitmap::operator^=(const Bitmap& other) {
+  if (this == &other) {
+    emptyEveryBucket(buckets);
+  } else {
+    mergeInto(buckets, other.buckets, roaring_bitmap_xor_inplace);
+  }
+  return *this;
+}
+
+// The non-modifying forms build their result in one pass with CRoaring's
+// combining calls instead of copying this and changing the copy: a bucket is
+// copied only when the result needs its content unchanged. The result holds the
+// same buckets, empty ones included, as the in-place form applied to a copy of
+// this. A self-operand takes that in-place route on a copy, which is then distinct
+// from the operand.
+Bitmap Bitmap::operator&(const Bitmap& other) const {
+  if (this == &other) return Bitmap(*this);
+  Bitmap result = withoutBuckets();
+  result.buckets = combineEachOf(buckets, other.buckets, intersectionOf);
+  return result;
+}
+
+Bitmap Bitmap::operator-(const Bitmap& other) const {
+  if (this == &other) return appliedToCopy(*this, &Bitmap::operator-=);
+  Bitmap result = withoutBuckets();
+  result.buckets = combineEachOf(buckets, other.buckets, differenceOf);
+  return result;
+}
+
+Bitmap Bitmap::operator|(const Bitmap& other) const {
+  if (this == &other) return Bitmap(*this);
+  Bitmap result = withoutBuckets();
+  result.buckets = combineAllOf(buckets, other.buckets, roaring_bitmap_or);
+  return result;
+}
+
+Bitmap Bitmap::operator^(const Bitmap& other) const {
+  if (this == &other) return appliedToCopy(*this, &Bitmap::operator^=);
+  Bitmap result = withoutBuckets();
+  result.buckets = combineAllOf(buckets, other.buckets, roaring_bitmap_xor);
+  return result;
+}
+
+// A merge walk that steps over empty buckets on either side, so the number of
+// buckets plays no part; it stops at the first difference.
+bool Bitmap::operator==(const Bitmap& other) const {
+  auto mine = buckets.begin();
+  auto theirs = other.buckets.begin();
+  while (mine != buckets.end() && theirs != other.buckets.end()) {
+    if (isEmptyBucket(mine->second)) {
+      ++mine;
+    } else if (isEmptyBucket(theirs->second)) {
+      ++theirs;
+    } else {
+      if (mine->first != theirs->first ||
+          !roaring_bitmap_equals(&mine->second.roaring, &theirs->second.roaring)) {
+        return false;
+      }
+      ++mine;
+      ++theirs;
+    }
+  }
+  return restIsEmpty(mine, buckets.end()) && restIsEmpty(theirs, other.buckets.end());
+}
+
+bool Bitmap::isSubset(const Bitmap& other) const {
+  AscendingLookup lookup(other.buckets);
+  for (const auto& [key, bucket] : buckets) {
+    if (isEmptyBucket(bucket)) continue;
+    const roaring_bitmap_t* theirs = lookup.find(key);
+    if (theirs == nullptr || !roaring_bitmap_is_subset(&bucket.roaring, theirs)) return false;
+  }
+  return true;
+}
+
+bool Bitmap::isStrictSubset(const Bitmap& other) const {
+  return isSubset(other) && cardinality() != other.cardinality();
+}
+
+bool Bitmap::hasSharedPositionsWith(const Bitmap& other) const {
+  AscendingLookup lookup(other.buckets);
+  for (const auto& entry : buckets) {
+    if (lookup.find(entry.first) != nullptr) return true;
+  }
+  return false;
+}
+
+}  // namespace veltrane::storage
