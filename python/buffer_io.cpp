@@ -1,5 +1,19 @@
-// Placeholder until this group is built.
+// write(buffer, portable) and the static read(buffer, portable): the serialized form
+// moved straight into and out of a caller's buffer, bounded by the buffer's length.
+#include <utility>
+
 #include "python/bitmap_adapters.h"
-#include <stdexcept>
-std::uint64_t writeToBuffer(const TrackedBitmap&, const pybind11::buffer&, bool) { throw std::logic_error("not built yet"); }
-TrackedBitmap readFromBuffer(const pybind11::buffer&, bool) { throw std::logic_error("not built yet"); }
+#include "python/buffer_view.h"
+
+namespace py = pybind11;
+
+std::uint64_t writeToBuffer(const TrackedBitmap& bitmap, const py::buffer& buffer, bool portable) {
+  const BufferView view(buffer, BufferView::Access::Writable);
+  const char* end = bitmap.write(view.data(), view.size(), portable);
+  return static_cast<std::uint64_t>(end - view.data());
+}
+
+TrackedBitmap readFromBuffer(const py::buffer& buffer, bool portable) {
+  const BufferView view(buffer, BufferView::Access::ReadOnly);
+  return TrackedBitmap(veltrane::storage::Bitmap::read(view.data(), view.size(), portable));
+}
