@@ -197,13 +197,22 @@ class Session {
       return;
     }
     bitmap.contract(position, by);
-    const std::uint64_t lowestRemoved = std::max(keyStart, position - by + 1);
+    if (by == 0) return;
+    const std::uint64_t lowestRemoved = by > position ? keyStart : std::max(keyStart, position - by + 1);
     Model shifted;
     for (std::uint64_t p : model) {
       if (p < lowestRemoved) shifted.insert(p);
       else if (p > position) shifted.insert(p - by);
     }
     model.swap(shifted);
+    if (positionsOf(bitmap) != model) {
+      std::ostringstream text;
+      text << "contract(" << position << ", " << by << ") gives";
+      for (std::uint64_t p : positionsOf(bitmap)) text << ' ' << p;
+      text << "; expected";
+      for (std::uint64_t p : model) text << ' ' << p;
+      fail(8, text.str());
+    }
   }
 
   template <typename Call>
