@@ -1,0 +1,31 @@
+// Registration of the Python class MemoryScanner. The scan keeps the interpreter lock: the
+// scanner's parser is shared state, and the lock is what keeps two scans from using it at once.
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <memory>
+#include <tuple>
+
+#include "python/buffer_view.h"
+#include "python/registration.h"
+#include "scanner/memory_scanner.h"
+
+namespace py = pybind11;
+
+namespace {
+
+// The buffer is scanned in place; non-contiguous views are refused rather than read as if
+// their bytes were consecutive.
+constexpr auto scanBuffer = [](MemoryScanner& self, const py::buffer& buffer) {
+  const BufferView view(buffer, BufferView::Access::ReadOnly);
+  const MemoryScanner::Result result = self.scan(view.data(), view.size());
+  return std::make_tuple(result.documents, result.covered);
+};
+
+}  // namespace
+
+void registerMemoryScanner(py::module_& module) {
+  py::class_<MemoryScanner, std::unique_ptr<MemoryScanner>>(module, "MemoryScanner")
+      .def(py::init<>())
+      .def("scan", scanBuffer);
+}
