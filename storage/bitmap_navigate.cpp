@@ -1,14 +1,110 @@
-// Placeholder until this group is built.
-#include "storage/bitmap.h"
+// Rank, select and the nearest set position at or around a position.
+#include <iterator>
 #include <stdexcept>
+#include <string>
+
+#include "storage/bitmap.h"
+#include "storage/bucket_access.h"
+#include "storage/key_span.h"
+
 namespace veltrane::storage {
-std::uint64_t Bitmap::lowerCardinality(std::uint64_t) const { throw std::logic_error("not built yet"); }
-std::uint64_t Bitmap::upperCardinality(std::uint64_t) const { throw std::logic_error("not built yet"); }
-std::uint64_t Bitmap::nth(std::uint64_t) { throw std::logic_error("not built yet"); }
-std::optional<std::uint64_t> Bitmap::selfOrNext(std::uint64_t) { throw std::logic_error("not built yet"); }
-std::optional<std::uint64_t> Bitmap::selfOrPrevious(std::uint64_t) { throw std::logic_error("not built yet"); }
-Bitmap::BitmapForwardIterator Bitmap::begin() const { throw std::logic_error("not built yet"); }
-Bitmap::BitmapForwardIterator Bitmap::end() const { throw std::logic_error("not built yet"); }
-void Bitmap::copyPositionsTo(std::uint64_t*) const { throw std::logic_error("not built yet"); }
-void Bitmap::markPositionsIn(std::uint8_t*, std::uint64_t, bool) const { throw std::logic_error("not built yet"); }
+
+namespace {
+
+// The largest ordinal a bucket answers in nth(): one below the largest 32-bit value,
+// so the ordinal of the last low value of a full bucket is never answered there.
+constexpr std::uint64_t kLargestAnsweredOrdinal = 4294967294u;
+
+constexpr std::uint64_t kNoPrevious = ~std::uint64_t{0};
+constexpr std::uint64_t kNoNext = 0;
+
+std::uint64_t countOf(const roaring::Roaring& bucket) {
+  return roaring_bitmap_get_cardinality(&bucket.roaring);
 }
+
+}  // namespace
+
+// Only the buckets up to the key of `position` matter, so the walk stops there.
+std::uint64_t Bitmap::lowerCardinality(std::uint64_t position) const {
+  const std::uint32_t key = keyOf(position);
+  const std::uint32_t low = lowOf(position);
+  std::uint64_t count = 0;
+  for (auto it = buckets.begin(); it != buckets.end() && it->first <= key; ++it) {
+    if (it->first < key) {
+      count += countOf(it->second);
+    } else if (low > 0) {
+      count += roaring_bitmap_rank(&it->second.roaring, low - 1);
+    }
+  }
+  return count;
+}
+
+// Starts at the key of `position`: buckets below it add nothing.
+std::uint64_t Bitmap::upperCardinality(std::uint64_t position) const {
+  const std::uint32_t key = keyOf(position);
+  std::uint64_t count = 0;
+  for (auto it = buckets.lower_bound(key); it != buckets.end(); ++it) {
+    count += countOf(it->second);
+    if (it->first == key) count -= roaring_bitmap_rank(&it->second.roaring, lowOf(position));
+  }
+  return count;
+}
+
+// Whole buckets are skipped by their counts; one select runs in the bucket that holds
+// the ordinal. The remainder wraps like any unsigned 64-bit subtraction, which is what
+// makes the last low value of a full bucket unreachable.
+std::uint64_t Bitmap::nth(std::uint64_t ordinal) {
+  std::uint64_t remaining = ordinal;
+  for (const auto& [key, bucket] : buckets) {
+    const std::uint64_t count = countOf(bucket);
+    if (remaining < count && remaining <= kLargestAnsweredOrdinal) {
+      std::uint32_t low = 0;
+      roaring_bitmap_select(&bucket.roaring, static_cast<std::uint32_t>(remaining), &low);
+      return positionOf(key, low);
+    }
+    remaining -= count;
+  }
+  throw std::runtime_error("The ordinal value [ " + std::to_string(ordinal) +
+                           "] is greater than the total cardinality");
+}
+
+// The probed bucket is created when missing (callers see it in the serialized form),
+// searched with one seek, and only then the map is walked upwards from it.
+std::optional<std::uint64_t> Bitmap::selfOrNext(std::uint64_t position) {
+  const auto probed = getOrCreateEntry(buckets, keyOf(position));
+  roaring_uint32_iterator_t low;
+  roaring_iterator_init(&probed->second.roaring, &low);
+  if (roaring_uint32_iterator_move_equalorlarger(&low, lowOf(position))) {
+    return positionOf(probed->first, low.current_value);
+  }
+  for (auto it = std::next(probed); it != buckets.end(); ++it) {
+    if (!roaring_bitmap_is_empty(&it->second.roaring)) {
+      return positionOf(it->first, roaring_bitmap_minimum(&it->second.roaring));
+    }
+  }
+  return kNoNext;
+}
+
+// The seek lands on the first low value at or above the probed one; the value before
+// it, or the bucket's maximum when the seek finds nothing, is the answer in the bucket.
+// Otherwise the map is walked downwards from the probed bucket.
+std::optional<std::uint64_t> Bitmap::selfOrPrevious(std::uint64_t position) {
+  const auto probed = getOrCreateEntry(buckets, keyOf(position));
+  const roaring_bitmap_t* bucket = &probed->second.roaring;
+  roaring_uint32_iterator_t low;
+  roaring_iterator_init(bucket, &low);
+  if (roaring_uint32_iterator_move_equalorlarger(&low, lowOf(position))) {
+    if (low.current_value == lowOf(position)) return position;
+    if (roaring_uint32_iterator_previous(&low)) return positionOf(probed->first, low.current_value);
+  } else if (!roaring_bitmap_is_empty(bucket)) {
+    return positionOf(probed->first, roaring_bitmap_maximum(bucket));
+  }
+  for (auto it = std::make_reverse_iterator(probed); it != buckets.rend(); ++it) {
+    if (!roaring_bitmap_is_empty(&it->second.roaring)) {
+      return positionOf(it->first, roaring_bitmap_maximum(&it->second.roaring));
+    }
+  }
+  return kNoPrevious;
+}
+
+}  // namespace veltrane::storage

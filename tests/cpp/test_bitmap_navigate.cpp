@@ -1,0 +1,147 @@
+// Rank, select and nearest-position search, checked against a sorted list of the
+// positions read straight from the buckets.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+using namespace test_support;
+using Keys = std::vector<std::uint32_t>;
+using Positions = std::vector<std::uint64_t>;
+
+namespace {
+
+// Several keys with array, bitmap and run containers, a bucket spread over many
+// containers, and empty buckets at both ends and in between.
+Bitmap mixedBitmap() {
+  Bitmap bitmap;  // empty bucket 0
+  std::mt19937_64 random(42);
+  for (int i = 0; i < 300; ++i) bitmap.add(kSpan + random() % 5000000);
+  for (int i = 0; i < 6000; ++i) bitmap.add(3 * kSpan + 70000 + random() % 60000);
+  bitmap.addRange(3 * kSpan + 200000, 3 * kSpan + 300000);
+  bitmap.add(5 * kSpan + 9);
+  bitmap.remove(5 * kSpan + 9);  // empty bucket 5 between full ones
+  bitmap.addRange(6 * kSpan - 10, 6 * kSpan + 10);
+  bitmap.add(kMax);
+  bitmap.add(kMax - 4);
+  bitmap.removeRange(kMax - 2 * kSpan, kMax - 2 * kSpan + 1);  // empty bucket near the top
+  return bitmap;
+}
+
+// Probes around every bucket border and some set positions, plus random ones.
+Positions probesFor(const Positions& set) {
+  Positions probes = {0, 1, kSpan - 1, kSpan, 2 * kSpan, 5 * kSpan, kMax, kMax - 1, kMax - 3};
+  for (std::size_t i = 0; i < set.size(); i += 97) {
+    for (std::uint64_t delta : {0, 1, 2}) {
+      probes.push_back(set[i] + delta);
+      probes.push_back(set[i] - delta);
+    }
+  }
+  std::mt19937_64 random(7);
+  for (int i = 0; i < 500; ++i) probes.push_back(random() % (8 * kSpan));
+  return probes;
+}
+
+std::uint64_t referenceBelow(const Positions& set, std::uint64_t p) {
+  return std::lower_bound(set.begin(), set.end(), p) - set.begin();
+}
+
+}  // namespace
+
+TEST(BitmapRank, CountsBelowAndAboveMatchTheReferenceAndAddUp) {
+  const Bitmap bitmap = mixedBitmap();
+  const Positions set = positionsOf(bitmap);
+  for (std::uint64_t p : probesFor(set)) {
+    const bool present = std::binary_search(set.begin(), set.end(), p);
+    const std::uint64_t lower = bitmap.lowerCardinality(p);
+    const std::uint64_t upper = bitmap.upperCardinality(p);
+    EXPECT_EQ(lower, referenceBelow(set, p)) << p;
+    EXPECT_EQ(lower + upper + (present ? 1 : 0), bitmap.cardinality()) << p;
+  }
+}
+
+TEST(BitmapRank, Extremes) {
+  Bitmap bitmap = Bitmap::of(2, std::uint64_t{5}, kSpan + 7);
+  EXPECT_EQ(bitmap.lowerCardinality(kSpan), 1u);
+  EXPECT_EQ(bitmap.upperCardinality(5), 1u);
+  EXPECT_EQ(bitmap.lowerCardinality(0), 0u);
+  EXPECT_EQ(bitmap.upperCardinality(kMax), 0u);
+  EXPECT_EQ(bitmap.lowerCardinality(kSpan + 8), 2u);
+  EXPECT_EQ(bitmap.upperCardinality(kSpan + 8), 0u);
+  EXPECT_EQ(Bitmap().lowerCardinality(kMax), 0u);
+}
+
+TEST(BitmapSelect, EveryOrdinalMatchesTheReference) {
+  Bitmap bitmap = mixedBitmap();
+  const Positions set = positionsOf(bitmap);
+  for (std::size_t i = 0; i < set.size(); i += 13) EXPECT_EQ(bitmap.nth(i), set[i]) << i;
+  EXPECT_EQ(bitmap.nth(set.size() - 1), kMax);
+}
+
+TEST(BitmapSelect, OutOfRangeMessageNamesTheOrdinalPassedIn) {
+  Bitmap bitmap = Bitmap::of(2, std::uint64_t{5}, kSpan + 7);
+  EXPECT_EQ(bitmap.nth(0), 5u);
+  EXPECT_EQ(bitmap.nth(1), kSpan + 7);
+  for (std::uint64_t ordinal : {std::uint64_t{2}, kMax}) {
+    try {
+      bitmap.nth(ordinal);
+      FAIL() << ordinal;
+    } catch (const std::runtime_error& error) {
+      EXPECT_EQ(std::string(error.what()), "The ordinal value [ " + std::to_string(ordinal) +
+                                               "] is greater than the total cardinality");
+    }
+  }
+  EXPECT_THROW(Bitmap().nth(0), std::runtime_error);
+}
+
+// The ordinal landing on the last low value of a full bucket is not answered there,
+// and the wrapped remainder keeps later buckets from answering it either.
+TEST(BitmapSelect, LastValueOfAFullBucketIsOutOfRange) {
+  Bitmap bitmap = Bitmap::of(2, std::uint64_t{5}, 2 * kSpan + 3);
+  bitmap.addRange(kSpan, 2 * kSpan);
+  EXPECT_EQ(bitmap.nth(kSpan - 1), 2 * kSpan - 2);
+  EXPECT_THROW(bitmap.nth(kSpan), std::runtime_error);
+  EXPECT_EQ(bitmap.nth(kSpan + 1), 2 * kSpan + 3);
+}
+
+TEST(BitmapNeighbours, MatchTheReferenceEverywhere) {
+  Bitmap bitmap = mixedBitmap();
+  const Positions set = positionsOf(bitmap);
+  for (std::uint64_t p : probesFor(set)) {
+    const auto next = std::lower_bound(set.begin(), set.end(), p);
+    const auto after = std::upper_bound(set.begin(), set.end(), p);
+    EXPECT_EQ(bitmap.selfOrNext(p), next == set.end() ? 0 : *next) << p;
+    EXPECT_EQ(bitmap.selfOrPrevious(p), after == set.begin() ? kMax : *std::prev(after)) << p;
+  }
+  EXPECT_EQ(positionsOf(bitmap), set);
+}
+
+TEST(BitmapNeighbours, SmallCases) {
+  Bitmap bitmap = Bitmap::of(2, std::uint64_t{5}, kSpan + 7);
+  struct Case {
+    std::uint64_t probe, next, previous;
+  };
+  for (const Case& c : {Case{5, 5, 5}, Case{6, kSpan + 7, 5}, Case{4, 5, kMax},
+                        Case{kSpan + 3, kSpan + 7, 5}, Case{kSpan + 8, 0, kSpan + 7},
+                        Case{kSpan + 14, 0, kSpan + 7}}) {
+    EXPECT_EQ(bitmap.selfOrNext(c.probe), c.next) << c.probe;
+    EXPECT_EQ(bitmap.selfOrPrevious(c.probe), c.previous) << c.probe;
+  }
+  Bitmap empty;
+  EXPECT_EQ(empty.selfOrNext(10), 0u);
+  EXPECT_EQ(empty.selfOrPrevious(10), kMax);
+}
+
+TEST(BitmapNeighbours, ProbedBucketIsCreatedAndStays) {
+  Bitmap bitmap = Bitmap::of(1, std::uint64_t{5});
+  bitmap.selfOrNext(3 * kSpan);
+  bitmap.selfOrPrevious(9 * kSpan + 1);
+  bitmap.selfOrNext(kMax);
+  EXPECT_EQ(keysOf(bitmap), (Keys{0, 3, 9, 0xFFFFFFFF}));
+  EXPECT_EQ(positionsOf(bitmap), Positions{5});
+}

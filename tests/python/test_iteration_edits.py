@@ -1,0 +1,96 @@
+"""Editing a bitmap while a Python iterator walks it.
+
+Every edit, whether or not it changes a position, may rebuild or free the storage the
+iterator stands in, so the next __next__ must refuse with RuntimeError before reading
+anything. Run under AddressSanitizer, a missed edit shows as a read of freed memory.
+"""
+import pytest
+
+from _veltrane_rec_extension import Bitmap
+
+SPAN = 2**32
+MESSAGE = "Bitmap changed during iteration"
+
+
+def walked():
+    bitmap = Bitmap()
+    for position in (1, 2, 3, SPAN + 1, SPAN + 2, 3 * SPAN + 5, 3 * SPAN + 6):
+        bitmap.set(position)
+    bitmap.set(5 * SPAN, 5 * SPAN + 100000)
+    return bitmap
+
+
+def other():
+    bitmap = Bitmap()
+    bitmap.set(2)
+    bitmap.set(5 * SPAN + 7)
+    return bitmap
+
+
+EDITS = {
+    "set": lambda b: b.set(7),
+    "set an existing position": lambda b: b.set(1),
+    "set a range": lambda b: b.set(10, 20),
+    "unset": lambda b: b.unset(2),
+    "unset a range over buckets": lambda b: b.unset(0, 4 * SPAN),
+    "flip one": lambda b: b.flip(3, None),
+    "flip a range": lambda b: b.flip(0, 10),
+    "expand": lambda b: b.expand(0, SPAN),
+    "contract erasing buckets": lambda b: b.contract(4 * SPAN + 5, SPAN),
+    "inplace_intersect": lambda b: b.inplace_intersect(other()),
+    "inplace_union": lambda b: b.inplace_union(other()),
+    "inplace_difference": lambda b: b.inplace_difference(other()),
+    "inplace_symmetric_difference": lambda b: b.inplace_symmetric_difference(other()),
+    "__iand__": lambda b: b.__iand__(other()),
+    "__ior__": lambda b: b.__ior__(other()),
+    "__isub__": lambda b: b.__isub__(other()),
+    "__ixor__": lambda b: b.__ixor__(other()),
+    "self_or_next": lambda b: b.self_or_next(9 * SPAN),
+    "self_or_previous": lambda b: b.self_or_previous(2),
+    "persisted_size": lambda b: b.persisted_size(),
+}
+
+
+@pytest.mark.parametrize("edit", EDITS.values(), ids=EDITS.keys())
+# Before the first position, inside the first bucket, and inside the last, dense
+# bucket, whose containers and map entry the larger edits free.
+@pytest.mark.parametrize("steps_before", [0, 2, 9])
+def test_next_after_an_edit_raises(edit, steps_before):
+    bitmap = walked()
+    iterator = iter(bitmap)
+    for _ in range(steps_before):
+        next(iterator)
+    edit(bitmap)
+    for _ in range(2):
+        with pytest.raises(RuntimeError, match=MESSAGE):
+            next(iterator)
+    assert list(bitmap) == bitmap.index_array().tolist()
+
+
+def test_augmented_intersection_rebinds_but_the_walked_object_changed():
+    bitmap = walked()
+    iterator = iter(bitmap)
+    next(iterator)
+    bitmap &= other()  # edits the walked object in place, then binds a copy
+    del bitmap
+    with pytest.raises(RuntimeError, match=MESSAGE):
+        next(iterator)
+
+
+def test_reads_do_not_disturb_iteration():
+    bitmap = walked()
+    iterator = iter(bitmap)
+    seen = [next(iterator)]
+    bitmap.copy(), bitmap.index_array(), bitmap.nth(3), bitmap.slice(0, 9), len(bitmap)
+    bitmap.lower_cardinality(5), bitmap.contains(2), 2 in bitmap, bitmap | other()
+    seen += list(iterator)
+    assert seen == bitmap.index_array().tolist()
+
+
+def test_exhausted_iterator_stays_exhausted_after_an_edit():
+    bitmap = walked()
+    iterator = iter(bitmap)
+    list(iterator)
+    bitmap.unset(0, 8 * SPAN)
+    with pytest.raises(StopIteration):
+        next(iterator)
