@@ -42,18 +42,14 @@ cpp-test: build
 py-test: install
 	cd tests/python && ../../$(PY) -m pytest -q
 
-# The C++ tests and the Python tests against a module built with AddressSanitizer and
-# UndefinedBehaviorSanitizer. The interpreter is not instrumented, so the ASan runtime
-# (and libstdc++, whose exception entry points it intercepts) is preloaded.
-SANITIZER_PRELOAD = $(shell gcc -print-file-name=libasan.so) $(shell gcc -print-file-name=libstdc++.so)
+# The C++ tests, then the Python tests against a module built with AddressSanitizer
+# and UndefinedBehaviorSanitizer, with leak detection (scripts/leak_check.py).
 sanitize: setup
 	$(call configure,$(SANITIZE),-DCMAKE_BUILD_TYPE=Debug -DVELTRANE_SANITIZE=ON)
 	@cmake --build $(SANITIZE) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  $(SANITIZE)/tests/cpp/core_tests --gtest_brief=1
-	cd tests/python && LD_PRELOAD="$(SANITIZER_PRELOAD)" ASAN_OPTIONS=detect_leaks=0 \
-	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 PYTHONPATH=../../$(SANITIZE)/python \
-	  ../../$(PY) -m pytest -q -p no:cacheprovider
+	$(PY) scripts/leak_check.py $(SANITIZE)
 
 test: cpp-test py-test sanitize
 
