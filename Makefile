@@ -51,7 +51,8 @@ sanitize: setup
 	  $(SANITIZE)/tests/cpp/core_tests --gtest_brief=1
 	$(PY) scripts/leak_check.py $(SANITIZE)
 
-test: cpp-test py-test sanitize
+# The plain Python run comes last so that its summary closes the output.
+test: sanitize cpp-test py-test
 
 demo: install
 	$(PY) examples/quickstart.py
