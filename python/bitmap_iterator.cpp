@@ -52,24 +52,39 @@ class PositionIterator {
   bool finished = false;
 };
 
+std::uint64_t nextMethod(PositionIterator& iterator) {
+  if (const auto position = iterator.step()) return *position;
+  throw py::stop_iteration();
+}
+
+}  // namespace
+
+namespace pybind11::detail {
+template <>
+class type_caster<PositionIterator> : public ConstructedOnlyCaster<PositionIterator> {};
+}  // namespace pybind11::detail
+
+namespace {
+
 // The type's next slot, called directly by next(), for-loops and list(): it skips
 // the generic method dispatch, which would cost more than producing the position.
 // Returning null with no error set ends the iteration.
 PyObject* nextSlot(PyObject* self) {
+  const auto* info = py::detail::get_type_info(typeid(PositionIterator));
   auto* instance = reinterpret_cast<py::detail::instance*>(self);
-  auto* iterator = instance->get_value_and_holder().value_ptr<PositionIterator>();
+  auto valueAndHolder = instance->get_value_and_holder(info, false);
+  if (!valueAndHolder.holder_constructed()) {
+    PyErr_SetString(PyExc_TypeError,
+                    "iterator object is not initialized: its __init__ was not called");
+    return nullptr;
+  }
   try {
-    const auto position = iterator->step();
+    const auto position = valueAndHolder.value_ptr<PositionIterator>()->step();
     return position ? PyLong_FromUnsignedLongLong(*position) : nullptr;
   } catch (const std::runtime_error& error) {
     PyErr_SetString(PyExc_RuntimeError, error.what());
     return nullptr;
   }
-}
-
-std::uint64_t nextMethod(PositionIterator& iterator) {
-  if (const auto position = iterator.step()) return *position;
-  throw py::stop_iteration();
 }
 
 // Registered on first use, as a type local to this module that Python cannot

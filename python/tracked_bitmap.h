@@ -2,6 +2,8 @@
 
 #include <pybind11/pybind11.h>
 
+#include "python/constructed_caster.h"
+
 #include <cstdint>
 #include <utility>
 
@@ -30,21 +32,7 @@ class TrackedBitmap : public veltrane::storage::Bitmap {
 
 namespace pybind11::detail {
 
-// pybind11 hands a method the raw, unconstructed storage of an object made by
-// Bitmap.__new__ without __init__; refuse such an object instead of reading garbage.
 template <>
-class type_caster<TrackedBitmap> : public type_caster_base<TrackedBitmap> {
- public:
-  bool load(handle source, bool convert) {
-    const type_info* info = get_type_info(typeid(TrackedBitmap));
-    if (info != nullptr && PyObject_TypeCheck(source.ptr(), info->type)) {
-      auto* object = reinterpret_cast<instance*>(source.ptr());
-      if (!object->get_value_and_holder(info, false).holder_constructed()) {
-        throw type_error("Bitmap object is not initialized: its __init__ was not called");
-      }
-    }
-    return type_caster_base<TrackedBitmap>::load(source, convert);
-  }
-};
+class type_caster<TrackedBitmap> : public ConstructedOnlyCaster<TrackedBitmap> {};
 
 }  // namespace pybind11::detail

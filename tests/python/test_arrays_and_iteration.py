@@ -150,3 +150,12 @@ def test_iteration_works_without_numpy():
                             capture_output=True, text=True)
     assert result.returncode == 0, result.stderr
     assert result.stdout.strip() == "no numpy"
+
+
+def test_an_iterator_object_made_without_init_is_refused_not_crashed():
+    iterator_type = type(iter(Bitmap()))
+    orphan = iterator_type.__new__(iterator_type)
+    with pytest.raises(TypeError, match="not initialized"):
+        next(orphan)
+    with pytest.raises(TypeError, match="not initialized"):
+        orphan.__next__()
