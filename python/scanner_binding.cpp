@@ -7,10 +7,16 @@
 #include <tuple>
 
 #include "python/buffer_view.h"
+#include "python/constructed_caster.h"
 #include "python/registration.h"
 #include "scanner/memory_scanner.h"
 
 namespace py = pybind11;
+
+namespace pybind11::detail {
+template <>
+class type_caster<MemoryScanner> : public ConstructedOnlyCaster<MemoryScanner> {};
+}  // namespace pybind11::detail
 
 namespace {
 

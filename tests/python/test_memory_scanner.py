@@ -121,3 +121,9 @@ def test_repeated_scans_and_a_second_scanner_agree(scanner):
 def test_registered_before_bitmap():
     names = list(vars(extension))
     assert names.index("MemoryScanner") < names.index("Bitmap")
+
+
+def test_a_scanner_made_without_init_is_refused_not_used():
+    orphan = MemoryScanner.__new__(MemoryScanner)
+    with pytest.raises(TypeError, match="not initialized"):
+        orphan.scan(b"[1]")
