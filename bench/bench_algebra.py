@@ -20,7 +20,7 @@ import numpy as np
 from pyroaring import BitMap64
 
 from _veltrane_rec_extension import Bitmap
-from harness import ROARING_DATASETS, Row
+from harness import ROARING_DATASETS, Row, same_layout
 
 GROUP = "Set algebra"
 
@@ -118,7 +118,7 @@ def run(ctx):
         sets = ctx.roaring_sets(name)
         for layout, arrange in LAYOUTS:
             arrays = [arrange(values) for values in sets]
-            ours_bitmaps = [Bitmap(values) for values in arrays]
+            ours_bitmaps = [same_layout(Bitmap(values)) for values in arrays]
             peer_bitmaps = [BitMap64(values) for values in arrays]
             ours_pairs = list(zip(ours_bitmaps, ours_bitmaps[1:]))
             peer_pairs = list(zip(peer_bitmaps, peer_bitmaps[1:]))

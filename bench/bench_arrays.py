@@ -3,7 +3,7 @@ import numpy as np
 from pyroaring import BitMap64
 
 from _veltrane_rec_extension import Bitmap
-from harness import Row
+from harness import Row, same_layout
 
 GROUP = "NumPy output and iteration"
 
@@ -24,7 +24,7 @@ def run(ctx):
     rng = np.random.default_rng(9)
     n = 300_000 if ctx.quick else 10_000_000
     for dataset, values in datasets(n, rng).items():
-        ours, peer = Bitmap(values), BitMap64(values)
+        ours, peer = same_layout(Bitmap(values)), BitMap64(values)
         yield Row("index_array", dataset, ctx.time(ours.index_array, repeats=3),
                   "BitMap64.to_array", ctx.time(peer.to_array, repeats=3))
         yield Row("list(b)", dataset, ctx.time(lambda: list(ours), repeats=3),

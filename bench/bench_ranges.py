@@ -10,7 +10,7 @@ import numpy as np
 from pyroaring import BitMap64
 
 from _veltrane_rec_extension import Bitmap
-from harness import Row
+from harness import Row, same_layout
 
 GROUP = "Ranges, flip, slice"
 
@@ -28,7 +28,7 @@ def widest_gap(values):
 def sparse_rows(ctx):
     n = 10_000 if ctx.quick else 1_000_000
     values = ctx.generated("sparse", n)
-    ours, peer = Bitmap(values), BitMap64(values)
+    ours, peer = same_layout(Bitmap(values)), BitMap64(values)
     dataset = f"{n:,} sparse positions"
 
     start, end = widest_gap(values)

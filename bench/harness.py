@@ -42,15 +42,22 @@ class Context:
         self.repeats = 3 if quick else 7
         self._sets: Dict[str, List[np.ndarray]] = {}
 
-    def time(self, fn: Callable[[], object], repeats: Optional[int] = None, min_seconds: float = 0.02) -> float:
+    def time(self, fn: Callable[[], object], repeats: Optional[int] = None, min_seconds: float = 0.02,
+             budget: Optional[float] = None) -> float:
         """Median seconds per call of fn. Fast calls are batched so that each sample
-        lasts at least min_seconds."""
+        lasts at least min_seconds. With a budget (seconds), a call so slow that the
+        repeats would overrun it is sampled fewer times, at least once after the
+        untimed first call (a first call pays for fresh memory pages and would
+        overstate the calls that allocate most)."""
         start = time.perf_counter()
         fn()
         once = time.perf_counter() - start
         number = max(1, int(min_seconds / once)) if once > 0 else 1000
+        repeats = repeats or self.repeats
         samples = []
-        for _ in range(repeats or self.repeats):
+        if budget is not None and once * repeats > budget:
+            repeats = max(1, int(budget / once))
+        for _ in range(repeats):
             start = time.perf_counter()
             for _ in range(number):
                 fn()
@@ -81,6 +88,14 @@ class Context:
         else:
             raise ValueError(f"unknown shape {shape!r}")
         return np.unique(values)
+
+
+def same_layout(bitmap):
+    """The Bitmap after run-optimizing its containers, as BitMap64(array) does to what it
+    builds (its optimize=True default): operations are then compared on the same
+    container layout (run containers where they are smaller) on both sides."""
+    bitmap.persisted_size(optimize=True, shrink=False)
+    return bitmap
 
 
 def _load_roaring_sets(name: str, quick: bool) -> List[np.ndarray]:
