@@ -1,7 +1,7 @@
 // Direct CPython entry points for the calls that Python code makes in tight loops:
-// membership tests (`in`, `contains`) and single-position edits (`set`, `unset`). They
-// serve the common case, plain ints passed by position, with no generic argument
-// matching. Every other call (keywords, bools, NumPy scalars, wrong types, values out
+// membership tests (`in`, `contains`), len() and truth tests, and single-position edits
+// (`set`, `unset`). They serve the common case, plain ints passed by position, with no
+// generic argument matching. Every other call (keywords, bools, NumPy scalars, wrong types, values out
 // of range) is handed to the registered function, so conversions, results, errors and
 // messages stay exactly those of the registration, and so do the __doc__ texts.
 #include "python/fast_calls.h"
@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "python/tracked_bitmap.h"
@@ -27,6 +28,7 @@ PyObject* registeredContains = nullptr;
 PyObject* registeredContainsSlot = nullptr;
 PyObject* registeredSet = nullptr;
 PyObject* registeredUnset = nullptr;
+PyObject* registeredLength = nullptr;
 
 // The bitmap a Python Bitmap object owns, or nullptr when the object has no
 // constructed value (a subclass whose __init__ skipped the base's).
@@ -75,6 +77,24 @@ int containsSlot(PyObject* self, PyObject* argument) {
   const int truth = PyObject_IsTrue(result);
   Py_DECREF(result);
   return truth;
+}
+
+// len() and the truth test. Anything unusual (an unconstructed object, a count beyond
+// Py_ssize_t, a full bitmap) takes the registered __len__ and the interpreter's own
+// conversion of its result, so errors and messages stay the same.
+Py_ssize_t lengthSlot(PyObject* self) {
+  if (const TrackedBitmap* bitmap = bitmapOf(self)) {
+    try {
+      const std::uint64_t count = bitmap->cardinality();
+      if (count <= static_cast<std::uint64_t>(PY_SSIZE_T_MAX)) return static_cast<Py_ssize_t>(count);
+    } catch (const std::exception&) {
+    }
+  }
+  PyObject* result = PyObject_CallFunctionObjArgs(registeredLength, self, nullptr);
+  if (result == nullptr) return -1;
+  const Py_ssize_t length = PyNumber_AsSsize_t(result, PyExc_OverflowError);
+  Py_DECREF(result);
+  return length;
 }
 
 PyObject* fastContains(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -143,7 +163,12 @@ void installFastCalls(py::handle bitmapType) {
   registeredUnset = replaceMethod(
       bitmapType, "unset",
       asCFunction(fastEdit<&Bitmap::remove, &Bitmap::removeRange, &registeredUnset>));
-  // `in` goes through the type's slot; __contains__ itself stays the registered method.
+  // `in`, len() and the truth test go through the type's slots; __contains__ and
+  // __len__ themselves stay the registered methods.
+  auto* type = reinterpret_cast<PyTypeObject*>(bitmapType.ptr());
+  registeredLength = py::object(bitmapType.attr("__dict__")["__len__"]).release().ptr();
+  type->tp_as_sequence->sq_length = lengthSlot;
+  type->tp_as_mapping->mp_length = lengthSlot;
   registeredContainsSlot = py::object(bitmapType.attr("__dict__")["__contains__"]).release().ptr();
-  reinterpret_cast<PyTypeObject*>(bitmapType.ptr())->tp_as_sequence->sq_contains = containsSlot;
+  type->tp_as_sequence->sq_contains = containsSlot;
 }

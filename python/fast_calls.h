@@ -2,6 +2,7 @@
 
 #include <pybind11/pybind11.h>
 
-// Gives the registered Bitmap class direct entry points for `in`, `contains`, `set`
-// and `unset` with plain int arguments; all other calls keep the registered behaviour.
+// Gives the registered Bitmap class direct entry points for `in`, len(), truth tests,
+// and `contains`, `set` and `unset` with plain int arguments; all other calls keep the
+// registered behaviour.
 void installFastCalls(pybind11::handle bitmapType);

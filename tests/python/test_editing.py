@@ -86,6 +86,7 @@ def test_every_spelling_of_a_point_edit_agrees(make):
     assert [p for p in range(25) if p in b] == [1, 5, 7, 10, 11, 21]
     assert [b.contains(p) for p in (1, True, np.uint32(5), 6)] == [True, True, True, False]
     assert b.contains(position=7) and b.__contains__(10) and not b.__contains__(position=9)
+    assert len(b) == b.__len__() == b.cardinality == 6 and bool(b) and not make()
 
 
 @pytest.mark.parametrize("call", [
