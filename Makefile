@@ -5,12 +5,14 @@ VENV := .venv
 PY := $(VENV)/bin/python
 RELEASE := build/release
 SANITIZE := build/sanitize
+FUZZ := build/fuzz
+FUZZ_SECONDS ?= 30
 JOBS ?= 2
 SOURCES := $(shell find storage scanner python -name '*.cpp' -o -name '*.h' -o -name CMakeLists.txt) \
            CMakeLists.txt pyproject.toml
 INSTALLED := $(VENV)/.module-installed
 
-.PHONY: all setup build install test cpp-test py-test sanitize demo bench clean
+.PHONY: all setup build install test cpp-test py-test sanitize fuzz demo bench clean
 
 all: build
 
@@ -51,8 +53,22 @@ sanitize: setup
 	  $(SANITIZE)/tests/cpp/core_tests --gtest_brief=1
 	$(PY) scripts/leak_check.py $(SANITIZE)
 
+# The scanner's coverage-guided fuzz target, built with clang under ASan and UBSan, run for
+# FUZZ_SECONDS from its seeds and the inputs earlier runs kept in $(FUZZ)/corpus. A failing
+# input is saved as $(FUZZ)/crash-* (or leak-*, ...).
+fuzz: setup
+	@if [ ! -f $(FUZZ)/Makefile ]; then \
+	  CC=clang CXX=clang++ cmake -S . -B $(FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DVELTRANE_SANITIZE=ON -DVELTRANE_FUZZ=ON -DVELTRANE_PYTHON=OFF -DVELTRANE_TESTS=OFF >/dev/null; fi
+	@cmake --build $(FUZZ) -j $(JOBS) --target scanner_fuzz
+	@mkdir -p $(FUZZ)/corpus
+	@$(FUZZ)/tests/fuzz/scanner_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 \
+	  -artifact_prefix=$(FUZZ)/ $(FUZZ)/corpus tests/fuzz/scanner_seeds >$(FUZZ)/run.log 2>&1 \
+	  || { tail -n 40 $(FUZZ)/run.log; exit 1; }
+	@echo "scanner_fuzz: $$(grep -h '^Done' $(FUZZ)/run.log)"
+
 # The plain Python run comes last so that its summary closes the output.
-test: sanitize cpp-test py-test
+test: sanitize fuzz cpp-test py-test
 
 demo: install
 	$(PY) examples/quickstart.py

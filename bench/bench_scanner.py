@@ -8,12 +8,19 @@ repeated (one large pretty-printed document per copy), 100 MB each; the full run
 1.5 GB of each, which crosses the 1 GiB window so the stream's worker thread indexes the
 second window. Its count and covered length are checked against the sum over pieces that
 each fit in one window. Generated documents stand in when the data folder is absent.
+
+The first scan of a 1 KB input on a fresh scanner is measured in child processes, each
+reporting the scan's time and how much it grew the process's virtual and resident size,
+beside scan_baseline's first run on a parser whose buffers are sized for the full 1 GiB
+window, as the scanner's were before they were sized to the input.
 """
 import json
 import os
 import random
 import re
+import statistics
 import subprocess
+import sys
 import tempfile
 from pathlib import Path
 
@@ -28,6 +35,24 @@ HERE = Path(__file__).resolve().parent
 BASELINE_PEER = "C++ iterate_many loop"
 PYTHON_PEER = "json raw_decode loop"
 _WHITESPACE = re.compile(r"[ \t\n\r]*")
+FIRST_SCAN_INPUT = b'{"a": 1} ' * 113 + b"[1, 2] "  # 1,024 bytes, 114 documents
+FIRST_SCAN_RUNS = 5
+_FIRST_SCAN = """
+import sys, time
+from _veltrane_rec_extension import MemoryScanner
+def sizes():
+    fields = dict(line.split(':', 1) for line in open('/proc/self/status'))
+    return [int(fields[key].split()[0]) * 1024 for key in ('VmSize', 'VmRSS')]
+data = open(sys.argv[1], 'rb').read()
+before = sizes()
+start = time.perf_counter()
+scanner = MemoryScanner()
+result = scanner.scan(data)
+seconds = time.perf_counter() - start
+after = sizes()  # while the scanner, and so its buffers, are alive
+print(f'documents={result[0]} covered={result[1]} seconds={seconds}'
+      f' virtual={after[0] - before[0]} resident={after[1] - before[1]}')
+"""
 
 
 def baseline_program():
@@ -95,16 +120,47 @@ def python_count(data):
 def run_baseline(program, data, repeats):
     """(documents, covered, median seconds) of scan_baseline over data, from a temporary
     file that is removed afterwards."""
+    output = with_input_file(data, lambda path: subprocess.run(
+        [str(program), path, str(repeats)], check=True, capture_output=True, text=True).stdout)
+    fields = dict(item.split("=") for item in output.split())
+    return int(fields["documents"]), int(fields["covered"]), float(fields["seconds"])
+
+
+def with_input_file(data, run):
+    """run(path) with data in a temporary file that is removed afterwards."""
     handle, path = tempfile.mkstemp(prefix="veltrane-scan-", suffix=".json")
     try:
         with os.fdopen(handle, "wb") as out:
             out.write(data)
-        output = subprocess.run([str(program), path, str(repeats)], check=True,
-                                capture_output=True, text=True).stdout
+        return run(path)
     finally:
         os.unlink(path)
-    fields = dict(item.split("=") for item in output.split())
-    return int(fields["documents"]), int(fields["covered"]), float(fields["seconds"])
+
+
+def first_scan_figures(command):
+    """Medians of (seconds, virtual growth, resident growth) over FIRST_SCAN_RUNS fresh
+    processes, each printing one line of key=value fields."""
+    runs = []
+    for _ in range(FIRST_SCAN_RUNS):
+        output = subprocess.run(command, check=True, capture_output=True, text=True).stdout
+        fields = dict(item.split("=") for item in output.split())
+        assert (int(fields["documents"]), int(fields["covered"])) == (114, len(FIRST_SCAN_INPUT))
+        runs.append((float(fields["seconds"]), int(fields["virtual"]), int(fields["resident"])))
+    return tuple(statistics.median(column) for column in zip(*runs))
+
+
+def first_scan_row(program):
+    label = "1 KB input, fresh scanner"
+    ours = with_input_file(FIRST_SCAN_INPUT, lambda path: first_scan_figures(
+        [sys.executable, "-c", _FIRST_SCAN, path]))
+    if program is None:
+        return Row("first scan", label, ours[0], BASELINE_PEER, None, "scan_baseline not built")
+    theirs = with_input_file(FIRST_SCAN_INPUT, lambda path: first_scan_figures(
+        [str(program), path, "first"]))
+    return Row("first scan", label, ours[0], f"{BASELINE_PEER}, full-window buffers", theirs[0],
+               f"process growth: virtual {ours[1] / MB:,.2f} vs {theirs[1] / MB:,.0f} MB,"
+               f" resident {ours[2] / MB:.2f} vs {theirs[2] / MB:.2f} MB;"
+               " the peer sizes buffers as the scanner did before they fit the input")
 
 
 def gigabytes_per_second(size, seconds):
@@ -163,6 +219,7 @@ def run(ctx):
     program = baseline_program()
     targets = [8 * MB] if ctx.quick else [100 * MB, 1500 * MB]
     python_slice = 1 * MB if ctx.quick else 8 * MB
+    yield first_scan_row(program)
     for name, unit in units():
         for target in targets:
             yield from measure(ctx, scanner, name, unit, target, python_slice, program)

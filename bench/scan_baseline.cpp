@@ -6,6 +6,12 @@
 // After one untimed run (which allocates the parser's buffers) it times REPEATS runs
 // (default 5) and prints one line:
 //   documents=<count> covered=<bytes> seconds=<median seconds per run> gbps=<GB/s>
+//
+//   scan_baseline FILE first
+//
+// times the first run alone, on a fresh parser whose buffers are allocated for the full
+// window, and prints how much it grew the process's virtual and resident size:
+//   documents=<count> covered=<bytes> seconds=<seconds> virtual=<bytes> resident=<bytes>
 #include <simdjson.h>
 
 #include <algorithm>
@@ -13,6 +19,9 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -35,6 +44,38 @@ Count countDocuments(simdjson::ondemand::parser& parser, const simdjson::padded_
   return count;
 }
 
+// The process's virtual and resident size in bytes, from /proc/self/status.
+struct Sizes {
+  long long virtualBytes = 0;
+  long long residentBytes = 0;
+};
+
+Sizes processSizes() {
+  Sizes sizes;
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  long long kilobytes = 0;
+  while (status >> key) {
+    if (key == "VmSize:" && status >> kilobytes) sizes.virtualBytes = kilobytes * 1024;
+    if (key == "VmRSS:" && status >> kilobytes) sizes.residentBytes = kilobytes * 1024;
+  }
+  return sizes;
+}
+
+int firstRun(const simdjson::padded_string& input) {
+  const Sizes before = processSizes();
+  const auto start = std::chrono::steady_clock::now();
+  simdjson::ondemand::parser parser(kMaxCapacity);
+  parser.threaded = true;
+  const Count count = countDocuments(parser, input);
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+  const Sizes after = processSizes();
+  std::printf("documents=%zu covered=%zu seconds=%.6f virtual=%lld resident=%lld\n",
+              count.documents, count.covered, elapsed.count(),
+              after.virtualBytes - before.virtualBytes, after.residentBytes - before.residentBytes);
+  return 0;
+}
+
 double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values[values.size() / 2];
@@ -44,15 +85,16 @@ double median(std::vector<double> values) {
 
 int main(int argc, char** argv) {
   if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: %s FILE [REPEATS]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s FILE [REPEATS | first]\n", argv[0]);
     return 2;
   }
-  const int repeats = argc == 3 ? std::max(1, std::atoi(argv[2])) : 5;
   simdjson::padded_string input;
   if (simdjson::padded_string::load(argv[1]).get(input)) {
     std::fprintf(stderr, "cannot read %s\n", argv[1]);
     return 1;
   }
+  if (argc == 3 && std::strcmp(argv[2], "first") == 0) return firstRun(input);
+  const int repeats = argc == 3 ? std::max(1, std::atoi(argv[2])) : 5;
   simdjson::ondemand::parser parser(kMaxCapacity);
   parser.threaded = true;
 

@@ -12,9 +12,10 @@
 // ends the walk itself, with the outcome the stream reaches over whitespace padding: the
 // string was the last document.
 //
-// Bytes are classified as the stream's first stage does: JSON whitespace is space, tab, line
-// feed and carriage return; a quote preceded by an odd number of backslashes is escaped, and
-// every other quote opens or closes a string.
+// Bytes are classified as the stream's first stage does within the window that holds the
+// document: JSON whitespace is space, tab, line feed and carriage return; a quote preceded by
+// an odd number of backslashes is escaped, and every other quote opens or closes a string.
+// The first stage starts each window afresh, so backslashes before the window do not count.
 class LoneStringGuard {
  public:
   LoneStringGuard(const char* data, std::size_t length) : data(data), length(length) {}
@@ -25,22 +26,11 @@ class LoneStringGuard {
     return position;
   }
 
-  bool opensString(std::size_t token) const { return token < length && data[token] == '"'; }
-
-  // Offset of the opening quote of the lone string that is the last document before
-  // `completeEnd` (at most the length), with only whitespace between its closing quote and
-  // `completeEnd`; kNone when the last document there is no string.
-  std::size_t lastStringOpening(std::size_t completeEnd) const;
-
-  // Whether the string opening at `token` is that last document. Constant time per call
-  // while `completeEnd` stays the same.
-  bool isLastDocument(std::size_t token, std::size_t completeEnd) {
-    if (completeEnd != cachedEnd) {
-      cachedEnd = completeEnd;
-      cachedOpening = lastStringOpening(completeEnd);
-    }
-    return token == cachedOpening;
-  }
+  // Offset of the opening quote of the lone string that is the last document of the window
+  // starting at `window`, whose complete documents end at `completeEnd` (at most the
+  // length), with only whitespace between its closing quote and `completeEnd`; kNone when
+  // the last document there is no string.
+  std::size_t lastStringOpening(std::size_t window, std::size_t completeEnd) const;
 
   static constexpr std::size_t kNone = ~std::size_t{0};
 
@@ -49,10 +39,8 @@ class LoneStringGuard {
     return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r';
   }
 
-  bool isEscaped(std::size_t quote) const;
+  bool isEscaped(std::size_t window, std::size_t quote) const;
 
   const char* data;
   std::size_t length;
-  std::size_t cachedEnd = kNone;
-  std::size_t cachedOpening = kNone;
 };

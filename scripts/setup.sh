@@ -8,7 +8,8 @@ root=$(pwd)
 
 die() { echo "setup: $*" >&2; exit 1; }
 
-DEBIAN_PACKAGES=(libsimdjson-dev libgtest-dev)
+# clang and its runtime libraries build the scanner's libFuzzer target.
+DEBIAN_PACKAGES=(libsimdjson-dev libgtest-dev clang libclang-rt-14-dev)
 CROARING_SDIST=pyroaring==1.0.3
 CROARING_C_SHA256=3b840f824e49c8353401938621eb306efb1d2b3ca88f224a72fe3f867bdcb9d6
 CROARING_H_SHA256=995c8149bb8aa46664f17b0212408bf30f08fe1134b09686d1dacf024c3ba4ae

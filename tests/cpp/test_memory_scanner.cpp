@@ -116,6 +116,18 @@ const std::vector<WindowCase> kWindowCases = {
     {"DocumentLongerThanFirstWindow", 64, kLongArray + " [2]", {1, 0}},
     {"DocumentLongerThanLaterWindow", 64, "[1] " + kLongArray + " [2]", {2, 4}},
     {"DocumentLongerThanLastWindow", 64, repeated("[1] ", 20) + kLongArray, {21, 80}},
+    // A window that holds no document start: only whitespace, or whitespace before a
+    // document that ends in the next window.
+    {"DocumentsAfterAWhitespaceWindow", 32, "[1] " + std::string(80, ' ') + "[2] [3]", {3, 91}},
+    {"DocumentsAfterSeveralWhitespaceWindows", 32,
+     "[1]" + std::string(200, ' ') + "[2]" + std::string(70, ' ') + "\"x\"", {3, 279}},
+    {"WhitespaceBeforeADocumentEndingInTheNextWindow", 32,
+     "[1]" + std::string(39, ' ') + "[" + std::string(23, '1') + "] [2]", {3, 71}},
+    {"WhitespaceWindowsToTheEnd", 32, "[1] [2]" + std::string(100, ' '), {2, 107}},
+    // Escapes are reckoned within the window: the quote that opens the last window opens a
+    // string, whatever backslashes end the window before it.
+    {"BackslashesEndTheWindowBeforeALoneString", 32,
+     R"("aaa" "aaa" "aaa" "aaa"    uu\\\"")", {6, 34}},
 };
 
 class ScannerWindows : public testing::TestWithParam<WindowCase> {};

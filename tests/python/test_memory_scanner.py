@@ -127,3 +127,54 @@ def test_a_scanner_made_without_init_is_refused_not_used():
     orphan = MemoryScanner.__new__(MemoryScanner)
     with pytest.raises(TypeError, match="not initialized"):
         orphan.scan(b"[1]")
+
+
+GIB = 1 << 30
+
+
+def test_scans_fit_in_two_gibibytes_of_address_space(run_limited):
+    result = run_limited("""
+        from _veltrane_rec_extension import MemoryScanner
+        cases = [(b'[1]', (1, 3)), (b'{"a": 1} [2] {"open": ', (2, 13)), (b'  ', (0, 2)),
+                 (b'"s" \\xff', (2, 4)), (b'1 \\xff', (2, 2)), (b'"a" "b\\xff"', (2, 6)),
+                 (b'{"k": "v"}\\n' * 100_000, (100_000, 1_100_000))]
+        reused = MemoryScanner()
+        for data, expected in cases + cases[::-1]:
+            assert MemoryScanner().scan(data) == expected, (data[:20], expected)
+            assert reused.scan(data) == expected, (data[:20], expected)
+        scanners = [MemoryScanner() for _ in range(50)]
+        assert [s.scan(b'[1] "two" 3') for s in scanners] == [(3, 11)] * 50
+        print("ok")
+        """, address_space=2 * GIB)
+    assert result.stdout == "ok\n", result.stderr
+
+
+def test_working_memory_that_cannot_be_allocated_raises_memory_error(run_limited):
+    # 160 MB of input needs buffers for a 256 MiB window, about 1.5 GB; 512 MiB are left.
+    result = run_limited("""
+        import resource
+        from _veltrane_rec_extension import MemoryScanner
+        data = b'[1] ' * 40_000_000
+        used = int(next(l for l in open('/proc/self/status') if l.startswith('VmSize')).split()[1])
+        resource.setrlimit(resource.RLIMIT_AS, (used * 1024 + (512 << 20),) * 2)
+        scanner = MemoryScanner()
+        try:
+            print(scanner.scan(data))
+        except MemoryError as error:
+            print(error)
+        print(scanner.scan(b'[1] [2]'))
+        """)
+    assert re.fullmatch(r"scan needs about \d{10} bytes of working memory and could not "
+                        r"allocate them\n\(2, 7\)\n", result.stdout), result.stdout + result.stderr
+
+
+def test_a_worker_thread_that_cannot_start_leaves_the_scan_to_one_thread(run_limited):
+    # Past 1 GiB the next window is indexed by a worker thread. The address space holds the
+    # input and the buffers of both parsers, but not a thread stack the size of this stack
+    # limit, so the thread cannot start.
+    result = run_limited("""
+        from _veltrane_rec_extension import MemoryScanner
+        data = (b'"' + b'a' * 998 + b'" ') * 1_074_000
+        print(MemoryScanner().scan(data))
+        """, address_space=16 * GIB, stack=40 * GIB)
+    assert (result.returncode, result.stdout) == (0, "(1074000, 1075074000)\n"), result.stderr
