@@ -178,3 +178,35 @@ def test_a_worker_thread_that_cannot_start_leaves_the_scan_to_one_thread(run_lim
         print(MemoryScanner().scan(data))
         """, address_space=16 * GIB, stack=40 * GIB)
     assert (result.returncode, result.stdout) == (0, "(1074000, 1075074000)\n"), result.stderr
+
+
+def test_documents_after_a_window_of_whitespace_are_counted(run_limited):
+    result = run_limited("""
+        from _veltrane_rec_extension import MemoryScanner
+        data = bytearray(b' ') * (2**31 + 11)
+        data[:4], data[-7:] = b'[1] ', b'[2] [3]'
+        print(MemoryScanner().scan(data))
+        """)
+    assert result.stdout == "(3, 2147483659)\n", result.stderr
+
+
+def test_a_lone_string_after_backslashes_that_end_the_first_window(run_limited):
+    # 1,024 string documents of 1 MiB fill the first window, the last one followed by the
+    # scalar document uu\\\ (u, u and three backslashes) that ends it. The quote that opens
+    # the next window opens a string, the last document, right before an inaccessible page.
+    result = run_limited(r"""
+        import ctypes, mmap
+        from _veltrane_rec_extension import MemoryScanner
+        piece, window, page = 1 << 20, 1 << 30, mmap.PAGESIZE
+        size = -(-(window + 2) // page) * page
+        memory = mmap.mmap(-1, size + page)
+        address = ctypes.addressof(ctypes.c_char.from_buffer(memory))
+        assert ctypes.CDLL(None).mprotect(ctypes.c_void_p(address + size), page, 0) == 0
+        start = size - window - 2
+        document = b'"' + b'a' * (piece - 3) + b'" '
+        for offset in range(start, start + window - piece, piece):
+            memory[offset:offset + piece] = document
+        memory[start + window - piece:size] = b'"' + b'a' * (piece - 8) + b'" uu\\\\\\""'
+        print(MemoryScanner().scan(memoryview(memory)[start:size]))
+        """)
+    assert result.stdout == "(1026, 1073741826)\n", result.stderr
