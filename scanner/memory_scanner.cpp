@@ -1,6 +1,7 @@
 #include "scanner/memory_scanner.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <stdexcept>
 #include <utility>
 
@@ -27,7 +28,7 @@ std::size_t roundUpToPowerOfTwo(std::size_t value) {
 // structural indexes (four bytes per input byte) and the nesting stacks.
 std::size_t parserBytes(std::size_t capacity) {
   const std::size_t strings = (5 * capacity / 3 + simdjson::SIMDJSON_PADDING + 63) / 64 * 64;
-  const std::size_t indexes = ((capacity + 63) / 64 * 64 + 9) * sizeof(uint32_t);
+  const std::size_t indexes = ((capacity + 63) / 64 * 64 + 9) * sizeof(std::uint32_t);
   return strings + indexes + kMaxDepth * (sizeof(void*) + 2);
 }
 
