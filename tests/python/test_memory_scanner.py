@@ -168,16 +168,31 @@ def test_working_memory_that_cannot_be_allocated_raises_memory_error(run_limited
                         r"allocate them\n\(2, 7\)\n", result.stdout), result.stdout + result.stderr
 
 
-def test_a_worker_thread_that_cannot_start_leaves_the_scan_to_one_thread(run_limited):
-    # Past 1 GiB the next window is indexed by a worker thread. The address space holds the
-    # input and the buffers of both parsers, but not a thread stack the size of this stack
-    # limit, so the thread cannot start.
+@pytest.mark.parametrize(
+    "address_space, stack, expected",
+    [
+        # The address space holds the input and the buffers of both parsers, but not a thread
+        # stack the size of this stack limit (glibc's default for new threads): the worker
+        # thread cannot start, and the calling thread walks every window.
+        (16 * GIB, 40 * GIB, r"\(1074000, 1075074000\)"),
+        # Room for the input and the scanner's buffers, not for those of the worker.
+        (10 * GIB, None, r"scan needs about \d{11} bytes of working memory and could not "
+                         r"allocate them"),
+    ],
+    ids=["thread-cannot-start", "worker-buffers-cannot-be-allocated"],
+)
+def test_an_input_past_one_window_under_limits(run_limited, address_space, stack, expected):
+    # Past 1 GiB the next window is indexed by a worker thread with a parser of its own.
     result = run_limited("""
         from _veltrane_rec_extension import MemoryScanner
         data = (b'"' + b'a' * 998 + b'" ') * 1_074_000
-        print(MemoryScanner().scan(data))
-        """, address_space=16 * GIB, stack=40 * GIB)
-    assert (result.returncode, result.stdout) == (0, "(1074000, 1075074000)\n"), result.stderr
+        try:
+            print(MemoryScanner().scan(data))
+        except MemoryError as error:
+            print(error)
+        """, address_space=address_space, stack=stack)
+    assert result.returncode == 0, result.stderr
+    assert re.fullmatch(expected + "\n", result.stdout), result.stdout
 
 
 def test_documents_after_a_window_of_whitespace_are_counted(run_limited):
