@@ -57,6 +57,16 @@ def test_a_round_trip_keeps_positions_and_buckets(shape, protocol):
     assert serialized(restored, compact=False) == form  # empty buckets and containers alike
 
 
+def test_protocol_5_hands_the_serialized_form_out_of_band():
+    original = mixed_containers()
+    buffers = []
+    data = pickle.dumps(original, 5, buffer_callback=buffers.append)
+    assert len(buffers) == 1 and buffers[0].raw().nbytes == original.persisted_size(True, False, False)
+    assert len(data) < 200
+    restored = pickle.loads(data, buffers=buffers)
+    assert serialized(restored, compact=False) == serialized(original, compact=False)
+
+
 def test_pickling_neither_changes_the_bitmap_nor_ends_its_iteration():
     b = mixed_containers()
     iterator = iter(b)
