@@ -42,7 +42,7 @@ def document_count(client, folder):
     path = Path(folder) / "rows.ndjson"
     path.write_text("".join(f'{{"id": {i}, "even": {str(i % 2 == 0).lower()}}}\n' for i in range(100_000)))
     counted = client.compute(count_documents(path, blocksize=256 << 10)).result()
-    show(f"count_documents in blocks of 256 KiB", tuple(counted))
+    show("count_documents in blocks of 256 KiB", tuple(counted))
     show("MemoryScanner().scan of the whole file here", MemoryScanner().scan(path.read_bytes()))
 
 
