@@ -89,7 +89,10 @@ void registerBitmap(py::module_& module) {
            py::arg("startInc"), py::arg("endInc"))
       .def("persisted_size",
            [](TrackedBitmap& self, bool portable, bool optimize, bool shrink) {
-             return self.edited().persistedSize(portable, optimize, shrink);
+             // Only compaction changes containers: a plain sizing (as pickling does)
+             // leaves live iterators valid.
+             Bitmap& bitmap = optimize || shrink ? self.edited() : self;
+             return bitmap.persistedSize(portable, optimize, shrink);
            },
            py::arg("portable") = true, py::arg("optimize") = true, py::arg("shrink") = true)
       .def("write", [](const TrackedBitmap& self, const py::buffer& buffer, bool portable) { return writeToBuffer(self, buffer, portable); }, py::arg("buffer"), py::arg("portable") = true)

@@ -37,7 +37,9 @@ def main():
     with tempfile.TemporaryDirectory() as folder:
         log = Path(folder) / "asan"
         env = dict(os.environ,
-                   LD_PRELOAD=preload(), PYTHONMALLOC="malloc", PYTHONPATH=str(build / "python"),
+                   LD_PRELOAD=preload(), PYTHONMALLOC="malloc",
+                   # The sanitizer build's module, and the companion package from the source tree.
+                   PYTHONPATH=os.pathsep.join([str(build / "python"), str(ROOT)]),
                    # exitcode=0: leaks found at exit must not fail the subprocesses some tests start;
                    # the reports are read from the log instead.
                    ASAN_OPTIONS=f"detect_leaks=1:exitcode=0:allocator_may_return_null=1:log_path={log}",

@@ -1,15 +1,21 @@
+import logging
 import os
 import resource
 import subprocess
 import sys
 import textwrap
 
+import numpy as np
 import pytest
 
 import _veltrane_rec_extension as ext
 
 SPAN = 1 << 32
 MAX = (1 << 64) - 1
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "cluster: starts a distributed.LocalCluster of worker processes")
 
 
 @pytest.fixture
@@ -36,3 +42,86 @@ def run_limited():
     if "libasan" in os.environ.get("LD_PRELOAD", ""):
         pytest.skip("AddressSanitizer cannot run under an address-space limit")
     return _run_limited
+def serialized(bitmap, portable=True, compact=True):
+    buffer = bytearray(bitmap.persisted_size(portable, optimize=compact, shrink=compact))
+    assert bitmap.write(buffer, portable) == len(buffer)
+    return bytes(buffer)
+
+
+def of(*positions):
+    return ext.Bitmap(np.array(positions, dtype=np.uint64))
+
+
+def single_bucket():
+    return of(1, 2, 3)
+
+
+def many_buckets():
+    rng = np.random.default_rng(3)
+    values = np.unique(rng.integers(0, 40 * SPAN, size=20_000, dtype=np.uint64))
+    b = ext.Bitmap(values)
+    b.set(7 * SPAN + 100, 7 * SPAN + 300_000)
+    b.set(MAX)
+    return b
+
+
+def empty_bucket_laden():
+    b = of(2 * SPAN, 5 * SPAN + 8, 9 * SPAN)
+    b.unset(2 * SPAN)
+    b.unset(9 * SPAN)
+    b.unset(20 * SPAN, 23 * SPAN)
+    return b
+
+
+def mixed_containers():
+    """Array, bitmap and run containers side by side, never compacted."""
+    rng = np.random.default_rng(5)
+    b = ext.Bitmap(rng.integers(0, 1 << 16, size=10_000, dtype=np.uint64))
+    b.set(3 << 16, 9 << 16)
+    b.set(SPAN + 7)
+    return b
+
+
+SHAPES = {"default": ext.Bitmap, "single bucket": single_bucket, "many buckets": many_buckets,
+          "empty-bucket laden": empty_bucket_laden, "mixed containers": mixed_containers}
+
+
+@pytest.fixture(scope="module")
+def cluster_client():
+    """A client of a LocalCluster with two single-threaded worker processes; every
+    call made through it is bounded by the timeouts below."""
+    distributed = pytest.importorskip("distributed")
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                  dashboard_address=None, memory_limit="2GiB",
+                                  silence_logs=logging.ERROR, timeout="60s") as cluster, \
+            distributed.Client(cluster, timeout="60s") as client:
+        client.wait_for_workers(2, timeout=60)
+        yield client
+
+
+def local_scan_totals(paths):
+    """What scanning each file whole in this process gives, summed over the files."""
+    totals = [ext.MemoryScanner().scan(open(path, "rb").read()) for path in paths]
+    return tuple(sum(column) for column in zip(*totals))
+
+
+@pytest.fixture
+def document_files(tmp_path):
+    """Newline-delimited JSON files of several layouts, and a helper that writes more."""
+    def write(name, text):
+        path = tmp_path / name
+        path.write_bytes(text.encode())
+        return path
+
+    rows = "".join(f'{{"id": {i}, "tags": ["t{i % 7}"], "text": "{"x" * (i % 50)}"}}\n' for i in range(150))
+    files = [
+        write("rows.ndjson", rows),
+        write("packed.ndjson", '[1] {"a": 2} "s" 3\n' * 50 + "\n\n  \n" + "{}\n" * 30),
+        write("incomplete_tail.ndjson", '{"a": 1}\n' * 40 + '{"open": [1, 2'),
+        write("empty.ndjson", ""),
+    ]
+    return write, files
+
+
+# A pretty-printed document spans lines; blocks that end at a line feed inside it cut it.
+MULTI_LINE_DOCUMENT = '{\n  "id": 1,\n  "tags": [\n    "a",\n    "b"\n  ]\n}\n'

@@ -3,47 +3,10 @@ import numpy as np
 import pytest
 
 from _veltrane_rec_extension import Bitmap
-
-SPAN = 1 << 32
-MAX = (1 << 64) - 1
+from conftest import MAX, SHAPES, SPAN, many_buckets, of, serialized, single_bucket
 
 DEFAULT_PORTABLE = bytes.fromhex("0100000000000000" "00000000" "0800000000000000" "3a30000000000000")
 DEFAULT_NATIVE = bytes.fromhex("0100000000000000" "00000000" "0500000000000000" "0100000000")
-
-
-def serialized(bitmap, portable=True):
-    buffer = bytearray(bitmap.persisted_size(portable))
-    assert bitmap.write(buffer, portable) == len(buffer)
-    return bytes(buffer)
-
-
-def of(*positions):
-    return Bitmap(np.array(positions, dtype=np.uint64))
-
-
-def single_bucket():
-    return of(1, 2, 3)
-
-
-def many_buckets():
-    rng = np.random.default_rng(3)
-    values = np.unique(rng.integers(0, 40 * SPAN, size=20_000, dtype=np.uint64))
-    b = Bitmap(values)
-    b.set(7 * SPAN + 100, 7 * SPAN + 300_000)
-    b.set(MAX)
-    return b
-
-
-def empty_bucket_laden():
-    b = of(2 * SPAN, 5 * SPAN + 8, 9 * SPAN)
-    b.unset(2 * SPAN)
-    b.unset(9 * SPAN)
-    b.unset(20 * SPAN, 23 * SPAN)
-    return b
-
-
-SHAPES = {"default": Bitmap, "single bucket": single_bucket, "many buckets": many_buckets,
-          "empty-bucket laden": empty_bucket_laden}
 
 
 def test_default_bitmap_golden_bytes():

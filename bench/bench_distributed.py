@@ -1,0 +1,119 @@
+"""Work spread over Dask worker processes (veltrane_rec.dask): one worker against two on
+the same work, and what moving bitmaps between processes costs.
+
+- the union of 32 bitmaps of 10^6 positions each, every bitmap built on a worker from a
+  chunk of positions generated there, then combined by a tree of unions;
+- the document count of about 1 GB of newline-delimited JSON (the shared
+  amazon_cellphones.ndjson repeated, or generated rows when it is absent), written
+  under /tmp for the run and removed afterwards, scanned in 64 MiB blocks;
+- pickling a bitmap of 10^7 positions (dumps + loads) against sizing, writing into a
+  fresh bytearray and reading back.
+
+The ratio of a speed-up row is the two-worker time over the one-worker time (0.5 would
+be a perfect 2x); on a 2-core machine shared with other work it is bounded by what the
+other processes leave free.
+"""
+import logging
+import os
+import pickle
+import tempfile
+import time
+from pathlib import Path
+
+import numpy as np
+
+from harness import DATA_DIR, Row
+from veltrane_rec import Bitmap
+
+GROUP = "Distributed"
+
+SOURCE = DATA_DIR / "json" / "amazon_cellphones.ndjson"
+BLOCKSIZE = 64 << 20
+
+
+def ndjson_file(folder, target_bytes):
+    """The shared file repeated up to about target_bytes, or generated rows."""
+    if SOURCE.exists():
+        unit = SOURCE.read_bytes()
+        if not unit.endswith(b"\n"):
+            unit += b"\n"
+    else:
+        unit = b"".join(b'{"id": %d, "title": "item %d", "stars": %d}\n' % (i, i, i % 5) for i in range(5000))
+    path = Path(folder) / "documents.ndjson"
+    with open(path, "wb") as out:
+        for _ in range(max(1, target_bytes // len(unit))):
+            out.write(unit)
+    return path
+
+
+def timed(work, repeats):
+    """Median seconds of work() over repeats runs, after one untimed warm-up run."""
+    work()
+    samples = []
+    for _ in range(repeats):
+        start = time.perf_counter()
+        work()
+        samples.append(time.perf_counter() - start)
+    return float(np.median(samples))
+
+
+def on_workers(count, works, repeats):
+    """Median times of each work on a LocalCluster of `count` single-threaded workers."""
+    from distributed import Client, LocalCluster
+    with LocalCluster(n_workers=count, threads_per_worker=1, processes=True, dashboard_address=None,
+                      silence_logs=logging.ERROR) as cluster, Client(cluster) as client:
+        client.wait_for_workers(count)
+        return [timed(lambda: client.compute(work()).result(), repeats) for work in works]
+
+
+def pickling_seconds(bitmap, ctx):
+    return ctx.time(lambda: pickle.loads(pickle.dumps(bitmap, 5)), repeats=3)
+
+
+def run(ctx):
+    import dask.array as da
+    from veltrane_rec.dask import bitmap_from, count_documents, partition_bitmap
+
+    count, size = (8, 10**6) if ctx.quick else (32, 10**6)
+    target = (100 << 20) if ctx.quick else (1 << 30)
+    repeats = 2 if ctx.quick else 3
+
+    def union():
+        positions = da.random.RandomState(5).randint(0, 1 << 36, size=count * size, chunks=size)
+        return bitmap_from(positions, "|")
+
+    with tempfile.TemporaryDirectory(dir="/tmp") as folder:
+        path = ndjson_file(folder, target)
+        megabytes = os.path.getsize(path) / 1e6
+
+        def scan():
+            return count_documents(path, blocksize=BLOCKSIZE)
+
+        one = on_workers(1, [union, scan], repeats)
+        two = on_workers(2, [union, scan], repeats)
+
+    chunk = np.random.default_rng(5).integers(0, 1 << 36, size=size, dtype=np.uint64)
+    result = Bitmap(np.concatenate([chunk + np.uint64(i) for i in range(count)]))
+    moved = count * pickling_seconds(partition_bitmap(chunk), ctx) + pickling_seconds(result, ctx)
+    yield Row("union of partition bitmaps, 2 workers", f"{count} x {size:,} random positions < 2^36",
+              two[0], "1 worker", one[0],
+              f"speed-up {one[0] / two[0]:.2f}x; pickling the {count} partition bitmaps and the "
+              f"result (dumps + loads, in-process) takes {moved * 1e3:.0f} ms")
+    yield Row("count_documents, 2 workers", f"{megabytes:,.0f} MB ndjson in 64 MiB blocks",
+              two[1], "1 worker", one[1],
+              f"speed-up {one[1] / two[1]:.2f}x; {megabytes / two[1]:,.0f} MB/s on 2 workers; only "
+              f"(count, covered) pairs are pickled")
+
+    for shape in ("sparse", "clustered", "dense"):
+        b = Bitmap(ctx.generated(shape, 10**6 if ctx.quick else 10**7))
+        form_size = b.persisted_size(True, False, False)
+
+        def write_and_read():
+            buffer = bytearray(b.persisted_size(True, False, False))
+            b.write(buffer)
+            return Bitmap.read(buffer)
+
+        pickled = ctx.time(lambda: pickle.loads(pickle.dumps(b)), budget=5)
+        plain = ctx.time(write_and_read, budget=5)
+        yield Row("pickle.dumps + loads", f"{shape}, {len(b):,} positions", pickled,
+                  "persisted_size + write + read", plain, f"{form_size:,} B serialized form")
