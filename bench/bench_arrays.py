@@ -20,6 +20,11 @@ def datasets(n, rng):
             f"{len(spread):,} over 100,000 keys": spread}
 
 
+def walk(bitmap):
+    for _ in bitmap:
+        pass
+
+
 def run(ctx):
     rng = np.random.default_rng(9)
     n = 300_000 if ctx.quick else 10_000_000
@@ -29,6 +34,8 @@ def run(ctx):
                   "BitMap64.to_array", ctx.time(peer.to_array, repeats=3))
         yield Row("list(b)", dataset, ctx.time(lambda: list(ours), repeats=3),
                   "list(BitMap64)", ctx.time(lambda: list(peer), repeats=3))
+        yield Row("for p in b", dataset, ctx.time(lambda: walk(ours), repeats=3),
+                  "for p in BitMap64", ctx.time(lambda: walk(peer), repeats=3))
         if values[-1] - values[0] > 1 << 30:
             continue  # a dense mask of this span would not fit in memory
         positions = ours.index_array()

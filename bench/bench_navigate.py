@@ -82,3 +82,25 @@ def run(ctx):
         for operation, call, arguments, peer_name, peer_call in rows:
             yield Row(operation, dataset, per_call(ctx, call, arguments), peer_name,
                       per_call(ctx, peer_call, arguments))
+        if "100,000 keys" in dataset:
+            yield from after_an_edit(ctx, dataset, ours, peer, probes, ordinals, int(values[0]))
+
+
+def after_an_edit(ctx, dataset, ours, peer, probes, ordinals, present):
+    """Rank and select right after an edit (setting a position that is already set),
+    which drops whatever the previous calls had read."""
+    def edited(edit, call):
+        def run(argument):
+            edit(present)
+            return call(argument)
+        return run
+    rows = [
+        ("nth", ours.nth, ordinals, "BitMap64[i]", peer.__getitem__),
+        ("lower_cardinality", ours.lower_cardinality, probes, "BitMap64.rank", peer.rank),
+        ("upper_cardinality", ours.upper_cardinality, probes, "len - BitMap64.rank",
+         lambda p: len(peer) - peer.rank(p)),
+    ]
+    for operation, call, arguments, peer_name, peer_call in rows:
+        yield Row(f"set(p), then {operation}", dataset, per_call(ctx, edited(ours.set, call), arguments),
+                  f"BitMap64.add(p), then {peer_name}", per_call(ctx, edited(peer.add, peer_call), arguments),
+                  note="first call after an edit")

@@ -12,16 +12,16 @@
 // more than argument conversion.
 
 // Bitmap(indices=None): the distinct values of a one-dimensional array.
-TrackedBitmap bitmapFromIndices(const std::optional<pybind11::array_t<std::uint64_t>>& indices);
+veltrane::storage::Bitmap bitmapFromIndices(const std::optional<pybind11::array_t<std::uint64_t>>& indices);
 
 // write(buffer, portable) and the static read(buffer, portable).
-std::uint64_t writeToBuffer(const TrackedBitmap& bitmap, const pybind11::buffer& buffer,
+std::uint64_t writeToBuffer(const veltrane::storage::Bitmap& bitmap, const pybind11::buffer& buffer,
                             bool portable);
 TrackedBitmap readFromBuffer(const pybind11::buffer& buffer, bool portable);
 
 // index_array() and bool_array(invert, relative).
-pybind11::array indexArray(const TrackedBitmap& bitmap);
-pybind11::array boolArray(const TrackedBitmap& bitmap, bool invert, bool relative);
+pybind11::array indexArray(const veltrane::storage::Bitmap& bitmap);
+pybind11::array boolArray(const veltrane::storage::Bitmap& bitmap, bool invert, bool relative);
 
 // __iter__(): an iterator object that keeps the bitmap alive and detects edits.
 pybind11::object iterateBitmap(const TrackedBitmap& bitmap);

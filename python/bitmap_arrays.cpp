@@ -18,7 +18,7 @@ py::ssize_t asArrayLength(std::uint64_t length) { return static_cast<py::ssize_t
 
 }  // namespace
 
-py::array indexArray(const TrackedBitmap& bitmap) {
+py::array indexArray(const veltrane::storage::Bitmap& bitmap) {
   py::array_t<std::uint64_t> positions(asArrayLength(bitmap.cardinality()));
   bitmap.copyPositionsTo(positions.mutable_data());
   return std::move(positions);
@@ -27,7 +27,7 @@ py::array indexArray(const TrackedBitmap& bitmap) {
 // The mask covers offset .. last(). Its length last() - offset + 1 is 2^64 when the
 // span covers every position, which no 64-bit length can express: that is refused
 // before anything is allocated.
-py::array boolArray(const TrackedBitmap& bitmap, bool invert, bool relative) {
+py::array boolArray(const veltrane::storage::Bitmap& bitmap, bool invert, bool relative) {
   if (bitmap.cardinality() == 0) return py::array_t<bool>(0);
   const std::uint64_t offset = relative ? *bitmap.first() : 0;
   const std::uint64_t span = *bitmap.last() - offset;

@@ -1,7 +1,8 @@
 // Registration of the Python class Bitmap. Every method converts its arguments,
 // makes one core call and converts the result; methods that may change buckets or
-// containers mark the bitmap as edited first, so live iterators notice. Names are
-// registered in the order of the module's registration table.
+// containers reach the core through edit(), which marks the bitmap for live iterators
+// and the rank index. Names are registered in the order of the module's registration
+// table; the methods where call cost dominates get direct entries (fast_calls.h).
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -25,158 +26,152 @@ namespace {
 using Position = std::uint64_t;
 using OptionalPosition = std::optional<std::uint64_t>;
 
-// A new bitmap from a non-modifying set operator; both operands stay unchanged.
-// (Stateless lambdas rather than function pointers: pybind11 stores a function
-// pointer inside its record, which GCC reports as type punning.)
-template <Bitmap (Bitmap::*combine)(const Bitmap&) const>
-constexpr auto combined = [](const TrackedBitmap& self, const TrackedBitmap& other) {
-  return TrackedBitmap(std::invoke(combine, self, other));
-};
+TrackedBitmap copyOf(const TrackedBitmap& self) { return TrackedBitmap(self); }
 
-// Changes self in place and returns a new object holding a copy of self, never self.
-template <Bitmap& (Bitmap::*combine)(const Bitmap&)>
-constexpr auto combinedInPlace = [](TrackedBitmap& self, const TrackedBitmap& other) {
-  std::invoke(combine, self.edited(), other);
-  return TrackedBitmap(self);
-};
+Position cardinalityOf(const TrackedBitmap& self) { return self.view().cardinality(); }
+bool isEmpty(const TrackedBitmap& self) { return self.view().isEmpty(); }
+OptionalPosition firstOf(const TrackedBitmap& self) { return self.view().first(); }
+OptionalPosition lastOf(const TrackedBitmap& self) { return self.view().last(); }
 
-// The one dispatcher behind subset_of and strict_subset_of.
-template <bool (Bitmap::*test)(const Bitmap&) const>
-constexpr auto related = [](const TrackedBitmap& self, const TrackedBitmap& other) {
-  return std::invoke(test, self, other);
-};
+Position lowerCardinality(const TrackedBitmap& self, Position position) {
+  return self.lowerCardinality(position);
+}
+Position upperCardinality(const TrackedBitmap& self, Position position) {
+  return self.upperCardinality(position);
+}
+Position nth(TrackedBitmap& self, Position ordinal) { return self.nth(ordinal); }
+OptionalPosition selfOrNext(TrackedBitmap& self, Position position) { return self.selfOrNext(position); }
+OptionalPosition selfOrPrevious(TrackedBitmap& self, Position position) {
+  return self.selfOrPrevious(position);
+}
 
-constexpr auto setPositions = [](TrackedBitmap& self, Position position, OptionalPosition endEx) {
+bool contains(const TrackedBitmap& self, Position position) { return self.view().contains(position); }
+bool all(const TrackedBitmap& self, Position startInc, Position endEx) {
+  return self.view().all(startInc, endEx);
+}
+bool any(const TrackedBitmap& self, Position startInc, Position endEx) {
+  return self.view().any(startInc, endEx);
+}
+
+void setPositions(TrackedBitmap& self, Position position, OptionalPosition endEx) {
   if (endEx) {
-    self.edited().addRange(position, *endEx);
+    self.edit().addRange(position, *endEx);
   } else {
-    self.edited().add(position);
+    self.edit().add(position);
   }
-};
+}
 
-constexpr auto unsetPositions = [](TrackedBitmap& self, Position position, OptionalPosition endEx) {
+void unsetPositions(TrackedBitmap& self, Position position, OptionalPosition endEx) {
   if (endEx) {
-    self.edited().removeRange(position, *endEx);
+    self.edit().removeRange(position, *endEx);
   } else {
-    self.edited().remove(position);
+    self.edit().remove(position);
   }
-};
+}
 
 // endEx None toggles the one position, 2^64 - 1 included; otherwise the range must
 // be non-empty, checked before anything changes.
-constexpr auto flipPositions = [](TrackedBitmap& self, Position position, OptionalPosition endEx) {
+void flipPositions(TrackedBitmap& self, Position position, OptionalPosition endEx) {
   if (!endEx) {
-    self.edited().flip(position);
+    self.edit().flip(position);
     return;
   }
   if (position >= *endEx) throw std::runtime_error("Invalid range.");
-  self.edited().flip(position, *endEx);
-};
+  self.edit().flip(position, *endEx);
+}
+
+// A new bitmap from a non-modifying set operator; both operands stay unchanged.
+template <Bitmap (Bitmap::*combine)(const Bitmap&) const>
+TrackedBitmap combined(const TrackedBitmap& self, const TrackedBitmap& other) {
+  return TrackedBitmap(std::invoke(combine, self.view(), other.view()));
+}
+
+// Changes self in place and returns a new object holding a copy of self, never self.
+template <Bitmap& (Bitmap::*combine)(const Bitmap&)>
+TrackedBitmap combinedInPlace(TrackedBitmap& self, const TrackedBitmap& other) {
+  std::invoke(combine, self.edit(), other.view());
+  return TrackedBitmap(self);
+}
+
+template <bool (Bitmap::*test)(const Bitmap&) const>
+bool related(const TrackedBitmap& self, const TrackedBitmap& other) {
+  return std::invoke(test, self.view(), other.view());
+}
 
 }  // namespace
 
 void registerBitmap(py::module_& module) {
+  using fast_calls::FastClass;
   py::class_<TrackedBitmap, std::unique_ptr<TrackedBitmap>> bitmap(module, "Bitmap");
+  FastClass<TrackedBitmap> fast(bitmap);
   const auto other = py::arg("other");
+  const auto position = py::arg("position");
 
+  bitmap.def(py::init([](const std::optional<py::array_t<std::uint64_t>>& indices) { return TrackedBitmap(bitmapFromIndices(indices)); }), py::arg("indices") = py::none());
+  fast.method<&copyOf>("copy");
   bitmap
-      .def(py::init([](const std::optional<py::array_t<std::uint64_t>>& indices) { return bitmapFromIndices(indices); }), py::arg("indices") = py::none())
-      .def("copy", [](const TrackedBitmap& self) { return TrackedBitmap(self); })
       .def("slice",
            [](const TrackedBitmap& self, Position startInc, Position endInc) {
-             return TrackedBitmap(self.slice(startInc, endInc));
+             return TrackedBitmap(self.view().slice(startInc, endInc));
            },
            py::arg("startInc"), py::arg("endInc"))
       .def("persisted_size",
            [](TrackedBitmap& self, bool portable, bool optimize, bool shrink) {
              // Only compaction changes containers: a plain sizing (as pickling does)
-             // leaves live iterators valid.
-             Bitmap& bitmap = optimize || shrink ? self.edited() : self;
-             return bitmap.persistedSize(portable, optimize, shrink);
+             // leaves live iterators and the rank index valid.
+             if (!optimize && !shrink) return self.uncompactedPersistedSize(portable);
+             return self.edit().persistedSize(portable, optimize, shrink);
            },
            py::arg("portable") = true, py::arg("optimize") = true, py::arg("shrink") = true)
-      .def("write", [](const TrackedBitmap& self, const py::buffer& buffer, bool portable) { return writeToBuffer(self, buffer, portable); }, py::arg("buffer"), py::arg("portable") = true)
-      .def_static("read", [](const py::buffer& buffer, bool portable) { return readFromBuffer(buffer, portable); }, py::arg("buffer"), py::arg("portable") = true)
-      .def_property_readonly("cardinality",
-                             [](const TrackedBitmap& self) { return self.cardinality(); })
-      .def_property_readonly("empty", [](const TrackedBitmap& self) { return self.isEmpty(); })
-      .def_property_readonly("first", [](const TrackedBitmap& self) { return self.first(); })
-      .def_property_readonly("last", [](const TrackedBitmap& self) { return self.last(); })
-      .def_property_readonly("in_memory_size",
-                             [](const TrackedBitmap& self) { return self.inMemorySize(); })
-      .def("lower_cardinality",
-           [](const TrackedBitmap& self, Position position) {
-             return self.lowerCardinality(position);
-           },
-           py::arg("position"))
-      .def("upper_cardinality",
-           [](const TrackedBitmap& self, Position position) {
-             return self.upperCardinality(position);
-           },
-           py::arg("position"))
-      .def("nth", [](TrackedBitmap& self, Position ordinal) { return self.nth(ordinal); },
-           py::arg("ordinal"))
-      .def("self_or_next",
-           [](TrackedBitmap& self, Position position) {
-             return self.edited().selfOrNext(position);
-           },
-           py::arg("position"))
-      .def("self_or_previous",
-           [](TrackedBitmap& self, Position position) {
-             return self.edited().selfOrPrevious(position);
-           },
-           py::arg("position"))
-      .def("subset_of", related<&Bitmap::isSubset>, other)
-      .def("strict_subset_of", related<&Bitmap::isStrictSubset>, other)
-      .def("contains",
-           [](const TrackedBitmap& self, Position position) { return self.contains(position); },
-           py::arg("position"))
-      .def("all",
-           [](const TrackedBitmap& self, Position startInc, Position endEx) {
-             return self.all(startInc, endEx);
-           },
-           py::arg("startInc"), py::arg("endEx"))
-      .def("any",
-           [](const TrackedBitmap& self, Position startInc, Position endEx) {
-             return self.any(startInc, endEx);
-           },
-           py::arg("startInc"), py::arg("endEx"))
-      .def("__len__", [](const TrackedBitmap& self) { return self.cardinality(); })
-      .def("__contains__",
-           [](const TrackedBitmap& self, Position position) { return self.contains(position); },
-           py::arg("position"))
+      .def("write", [](const TrackedBitmap& self, const py::buffer& buffer, bool portable) { return writeToBuffer(self.view(), buffer, portable); }, py::arg("buffer"), py::arg("portable") = true)
+      .def_static("read", [](const py::buffer& buffer, bool portable) { return readFromBuffer(buffer, portable); }, py::arg("buffer"), py::arg("portable") = true);
+  fast.property<&cardinalityOf>("cardinality")
+      .property<&isEmpty>("empty")
+      .property<&firstOf>("first")
+      .property<&lastOf>("last");
+  bitmap.def_property_readonly("in_memory_size",
+                               [](const TrackedBitmap& self) { return self.view().inMemorySize(); });
+  fast.method<&lowerCardinality>("lower_cardinality", position)
+      .method<&upperCardinality>("upper_cardinality", position)
+      .method<&nth>("nth", py::arg("ordinal"))
+      .method<&selfOrNext>("self_or_next", position)
+      .method<&selfOrPrevious>("self_or_previous", position)
+      .method<&related<&Bitmap::isSubset>>("subset_of", other)
+      .method<&related<&Bitmap::isStrictSubset>>("strict_subset_of", other)
+      .method<&contains>("contains", position)
+      .method<&all>("all", py::arg("startInc"), py::arg("endEx"))
+      .method<&any>("any", py::arg("startInc"), py::arg("endEx"))
+      .lengthMethod<&cardinalityOf>("__len__")
+      .containsMethod<&contains>("__contains__", position);
+  bitmap
       .def("contract",
-           [](TrackedBitmap& self, Position position, Position by) {
-             self.edited().contract(position, by);
-           },
-           py::arg("position"), py::arg("by"))
+           [](TrackedBitmap& self, Position at, Position by) { self.edit().contract(at, by); },
+           position, py::arg("by"))
       .def("expand",
-           [](TrackedBitmap& self, Position position, Position by) {
-             self.edited().expand(position, by);
-           },
-           py::arg("position"), py::arg("by"))
-      .def("set", setPositions, py::arg("position"), py::arg("endEx") = py::none())
-      .def("unset", unsetPositions, py::arg("position"), py::arg("endEx") = py::none())
-      .def("flip", flipPositions, py::arg("position"), py::arg("endEx"))
-      .def("symmetric_difference", combined<&Bitmap::operator^>, other)
-      .def("union", combined<&Bitmap::operator|>, other)
-      .def("intersect", combined<&Bitmap::operator&>, other)
-      .def("difference", combined<&Bitmap::operator- >, other)
-      .def("__or__", combined<&Bitmap::operator|>, other)
-      .def("__and__", combined<&Bitmap::operator&>, other)
-      .def("__sub__", combined<&Bitmap::operator- >, other)
-      .def("__xor__", combined<&Bitmap::operator^>, other)
-      .def("__eq__", related<&Bitmap::operator==>, other)
-      .def("inplace_symmetric_difference", combinedInPlace<&Bitmap::operator^=>, other)
-      .def("inplace_union", combinedInPlace<&Bitmap::operator|=>, other)
-      .def("inplace_intersect", combinedInPlace<&Bitmap::operator&=>, other)
-      .def("inplace_difference", combinedInPlace<&Bitmap::operator-=>, other)
-      .def("__ior__", combinedInPlace<&Bitmap::operator|=>, other)
-      .def("__iand__", combinedInPlace<&Bitmap::operator&=>, other)
-      .def("__isub__", combinedInPlace<&Bitmap::operator-=>, other)
-      .def("__ixor__", combinedInPlace<&Bitmap::operator^=>, other)
+           [](TrackedBitmap& self, Position at, Position by) { self.edit().expand(at, by); },
+           position, py::arg("by"));
+  fast.method<&setPositions>("set", position, py::arg("endEx") = py::none())
+      .method<&unsetPositions>("unset", position, py::arg("endEx") = py::none())
+      .method<&flipPositions>("flip", position, py::arg("endEx"))
+      .method<&combined<&Bitmap::operator^ >>("symmetric_difference", other)
+      .method<&combined<&Bitmap::operator| >>("union", other)
+      .method<&combined<&Bitmap::operator& >>("intersect", other)
+      .method<&combined<&Bitmap::operator- >>("difference", other)
+      .operatorMethod<&combined<&Bitmap::operator| >, &PyNumberMethods::nb_or>("__or__", other)
+      .operatorMethod<&combined<&Bitmap::operator& >, &PyNumberMethods::nb_and>("__and__", other)
+      .operatorMethod<&combined<&Bitmap::operator- >, &PyNumberMethods::nb_subtract>("__sub__", other)
+      .operatorMethod<&combined<&Bitmap::operator^ >, &PyNumberMethods::nb_xor>("__xor__", other)
+      .equalityMethod<&related<&Bitmap::operator== >>("__eq__", other)
+      .method<&combinedInPlace<&Bitmap::operator^= >>("inplace_symmetric_difference", other)
+      .method<&combinedInPlace<&Bitmap::operator|= >>("inplace_union", other)
+      .method<&combinedInPlace<&Bitmap::operator&= >>("inplace_intersect", other)
+      .method<&combinedInPlace<&Bitmap::operator-= >>("inplace_difference", other)
+      .operatorMethod<&combinedInPlace<&Bitmap::operator|= >, &PyNumberMethods::nb_inplace_or>("__ior__", other)
+      .operatorMethod<&combinedInPlace<&Bitmap::operator&= >, &PyNumberMethods::nb_inplace_and>("__iand__", other)
+      .operatorMethod<&combinedInPlace<&Bitmap::operator-= >, &PyNumberMethods::nb_inplace_subtract>("__isub__", other)
+      .operatorMethod<&combinedInPlace<&Bitmap::operator^= >, &PyNumberMethods::nb_inplace_xor>("__ixor__", other);
+  bitmap
       .def("__iter__", [](const TrackedBitmap& self) { return iterateBitmap(self); }, py::keep_alive<0, 1>())
-      .def("index_array", [](const TrackedBitmap& self) { return indexArray(self); })
-      .def("bool_array", [](const TrackedBitmap& self, bool invert, bool relative) { return boolArray(self, invert, relative); }, py::arg("invert") = true, py::arg("relative") = true);
-  installFastCalls(bitmap);
+      .def("index_array", [](const TrackedBitmap& self) { return indexArray(self.view()); })
+      .def("bool_array", [](const TrackedBitmap& self, bool invert, bool relative) { return boolArray(self.view(), invert, relative); }, py::arg("invert") = true, py::arg("relative") = true);
 }

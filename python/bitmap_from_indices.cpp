@@ -8,8 +8,8 @@
 
 namespace py = pybind11;
 
-TrackedBitmap bitmapFromIndices(const std::optional<py::array_t<std::uint64_t>>& indices) {
-  TrackedBitmap bitmap;
+veltrane::storage::Bitmap bitmapFromIndices(const std::optional<py::array_t<std::uint64_t>>& indices) {
+  veltrane::storage::Bitmap bitmap;
   if (!indices) return bitmap;
   // Throws std::domain_error naming the actual number of dimensions.
   const auto values = indices->unchecked<1>();

@@ -7,7 +7,7 @@
 
 namespace py = pybind11;
 
-std::uint64_t writeToBuffer(const TrackedBitmap& bitmap, const py::buffer& buffer, bool portable) {
+std::uint64_t writeToBuffer(const veltrane::storage::Bitmap& bitmap, const py::buffer& buffer, bool portable) {
   const BufferView view(buffer, BufferView::Access::Writable);
   const char* end = bitmap.write(view.data(), view.size(), portable);
   return static_cast<std::uint64_t>(end - view.data());

@@ -2,6 +2,10 @@
 
 #include <pybind11/pybind11.h>
 
+#include <string>
+
+#include "python/binding_internals.h"
+
 namespace pybind11::detail {
 
 // pybind11 hands a method the raw, unconstructed storage of an object made by
@@ -13,16 +17,11 @@ class ConstructedOnlyCaster : public type_caster_base<T> {
   bool load(handle source, bool convert) {
     const type_info* info = get_type_info(typeid(T));
     if (info != nullptr && PyObject_TypeCheck(source.ptr(), info->type) &&
-        !isConstructed(source, info)) {
+        binding_internals::constructedValue<T>(source.ptr()) == nullptr) {
       throw type_error(std::string(Py_TYPE(source.ptr())->tp_name) +
                        " object is not initialized: its __init__ was not called");
     }
     return type_caster_base<T>::load(source, convert);
-  }
-
-  static bool isConstructed(handle source, const type_info* info) {
-    auto* object = reinterpret_cast<instance*>(source.ptr());
-    return object->get_value_and_holder(info, false).holder_constructed();
   }
 };
 

@@ -5,29 +5,73 @@
 #include "python/constructed_caster.h"
 
 #include <cstdint>
+#include <optional>
 #include <utility>
 
+#include "python/rank_index.h"
 #include "storage/bitmap.h"
 
-// The value a Python Bitmap object owns: the core bitmap plus a count of the edits
-// made through Python. Iterators compare the count with the one they started from,
-// so an edit between two __next__ calls is detected before any stale storage is read.
-class TrackedBitmap : public veltrane::storage::Bitmap {
+// The value a Python Bitmap object owns: the core bitmap, a count of the edits made
+// through Python, and the rank index. The bitmap is reached through view() for reads
+// and edit() for changes, so a change that forgets to mark itself does not compile.
+// Iterators compare the count with the one they started from, so an edit between two
+// __next__ calls is detected before any stale storage is read.
+class TrackedBitmap {
  public:
-  TrackedBitmap() = default;
-  explicit TrackedBitmap(Bitmap&& value) noexcept : Bitmap(std::move(value)) {}
-  TrackedBitmap(const TrackedBitmap& other) : Bitmap(other) {}
-  TrackedBitmap(TrackedBitmap&& other) noexcept : Bitmap(std::move(other)) {}
+  using Bitmap = veltrane::storage::Bitmap;
 
-  std::uint64_t editCount() const noexcept { return edits; }
-  // Called before every operation that may change buckets or containers.
-  Bitmap& edited() noexcept {
+  TrackedBitmap() = default;
+  explicit TrackedBitmap(Bitmap&& value) noexcept : bitmap(std::move(value)) {}
+  // The index refers into the source's map, so copies and moves start without one.
+  TrackedBitmap(const TrackedBitmap& other) : bitmap(other.bitmap) {}
+  TrackedBitmap(TrackedBitmap&& other) noexcept : bitmap(std::move(other.bitmap)) {
+    other.edit();
+  }
+  TrackedBitmap& operator=(const TrackedBitmap&) = delete;
+  TrackedBitmap& operator=(TrackedBitmap&&) = delete;
+
+  const Bitmap& view() const noexcept { return bitmap; }
+  // For every operation that may change positions, buckets or containers.
+  Bitmap& edit() noexcept {
     ++edits;
-    return *this;
+    index.drop();
+    return bitmap;
+  }
+  std::uint64_t editCount() const noexcept { return edits; }
+  // The serialized size without compaction changes no container, so it is no edit.
+  std::uint64_t uncompactedPersistedSize(bool portable) {
+    return bitmap.persistedSize(portable, false, false);
+  }
+
+  std::uint64_t lowerCardinality(std::uint64_t position) const {
+    return index.lowerCardinality(bitmap.bucketMap(), position);
+  }
+  std::uint64_t upperCardinality(std::uint64_t position) const {
+    return index.upperCardinality(bitmap.bucketMap(), position);
+  }
+  std::uint64_t nth(std::uint64_t ordinal) {
+    if (const auto found = index.nth(bitmap.bucketMap(), ordinal)) return *found;
+    return bitmap.nth(ordinal);  // throws the core's out-of-range error
+  }
+  // The neighbour queries create the probed position's bucket, as the core's do.
+  std::uint64_t selfOrNext(std::uint64_t position) {
+    addBucketOf(position);
+    return index.selfOrNext(bitmap.bucketMap(), position);
+  }
+  std::uint64_t selfOrPrevious(std::uint64_t position) {
+    addBucketOf(position);
+    return index.selfOrPrevious(bitmap.bucketMap(), position);
   }
 
  private:
+  // Inserts an empty bucket for the key of `position` when it has none (an empty
+  // range creates the buckets of its keys). That moves and frees nothing that a
+  // position iterator or the index holds and changes no count, so it is no edit.
+  void addBucketOf(std::uint64_t position) { bitmap.addRange(position, position); }
+
+  Bitmap bitmap;
   std::uint64_t edits = 0;
+  mutable RankIndex index;
 };
 
 namespace pybind11::detail {

@@ -1,5 +1,6 @@
 import logging
 import os
+import re
 import resource
 import subprocess
 import sys
@@ -42,6 +43,8 @@ def run_limited():
     if "libasan" in os.environ.get("LD_PRELOAD", ""):
         pytest.skip("AddressSanitizer cannot run under an address-space limit")
     return _run_limited
+
+
 def serialized(bitmap, portable=True, compact=True):
     buffer = bytearray(bitmap.persisted_size(portable, optimize=compact, shrink=compact))
     assert bitmap.write(buffer, portable) == len(buffer)
@@ -125,3 +128,23 @@ def document_files(tmp_path):
 
 # A pretty-printed document spans lines; blocks that end at a line feed inside it cut it.
 MULTI_LINE_DOCUMENT = '{\n  "id": 1,\n  "tags": [\n    "a",\n    "b"\n  ]\n}\n'
+
+
+class SubBitmap(ext.Bitmap):
+    """A subclass with nothing of its own: calls on its instances always take the
+    registered functions, never the direct entries, so they show what the direct
+    entries must give."""
+
+
+def outcome(call):
+    """What a call gives, comparable across objects: a Bitmap result as its positions,
+    an exception as its type and message with object addresses and subclass names
+    taken out."""
+    try:
+        result = call()
+    except Exception as error:  # noqa: BLE001 - the exception is the outcome
+        message = re.sub(r"<[\w.]+ object at 0x[0-9a-f]+>", "<object>", str(error))
+        return type(error), message.replace("SubBitmap", "_veltrane_rec_extension.Bitmap")
+    if isinstance(result, ext.Bitmap):
+        return type(result), result.index_array().tolist()
+    return type(result), result

@@ -45,8 +45,6 @@ EDITS = {
     "__ior__": lambda b: b.__ior__(other()),
     "__isub__": lambda b: b.__isub__(other()),
     "__ixor__": lambda b: b.__ixor__(other()),
-    "self_or_next": lambda b: b.self_or_next(9 * SPAN),
-    "self_or_previous": lambda b: b.self_or_previous(2),
     "persisted_size": lambda b: b.persisted_size(),
 }
 
@@ -85,6 +83,24 @@ def test_reads_do_not_disturb_iteration():
     bitmap.lower_cardinality(5), bitmap.contains(2), 2 in bitmap, bitmap | other()
     seen += list(iterator)
     assert seen == bitmap.index_array().tolist()
+
+
+def test_neighbour_queries_that_add_empty_buckets_do_not_stop_iteration():
+    """Adding a map entry moves and frees nothing an iterator stands on, and adds no
+    position: the walk goes on and yields exactly the positions."""
+    bitmap = walked()
+    expected = bitmap.index_array().tolist()
+    iterator = iter(bitmap)
+    seen = [next(iterator) for _ in range(4)]  # inside bucket 1
+    # New buckets below, between and above the walk's bucket, and probes of existing ones.
+    for key in (0, 2, 4, 7, 2**32 - 1):
+        assert bitmap.self_or_next(key * SPAN + 9) == next((p for p in expected if p >= key * SPAN + 9), 0)
+        assert bitmap.self_or_previous(key * SPAN + 9) == max((p for p in expected if p <= key * SPAN + 9),
+                                                               default=2**64 - 1)
+    seen += [next(iterator) for _ in range(4)]  # into the dense bucket
+    bitmap.self_or_previous(6 * SPAN)
+    seen += list(iterator)
+    assert seen == expected
 
 
 def test_exhausted_iterator_stays_exhausted_after_an_edit():
