@@ -187,7 +187,9 @@ def count_documents(paths, blocksize=DEFAULT_BLOCKSIZE, split_every=32):
     if isinstance(paths, (str, bytes, os.PathLike)):
         paths = [paths]
     blocks = [block for path in paths for block in _blocks(path, blocksize)]
-    counts = [delayed(_scan_block, pure=True)(*block) for block in blocks]
+    # Not pure: a block's count depends on the file's contents when it is read, so two
+    # calls on one path must not share results.
+    counts = [delayed(_scan_block, pure=False)(*block) for block in blocks]
     if not counts:
         return delayed(DocumentCount, pure=True)(0, 0)
     return _tree(counts, _add_counts, split_every)

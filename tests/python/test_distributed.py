@@ -153,8 +153,14 @@ def test_bitmaps_cross_process_boundaries_intact(cluster_client):
 
 @pytest.mark.cluster
 def test_cluster_document_counts_equal_whole_file_scans(cluster_client, document_files):
-    _, files = document_files
+    write, files = document_files
     assert on_cluster(cluster_client, count_documents(files, blocksize=64)) == local_scan_totals(files)
+    # A result the cluster still holds is not handed out for a file that changed since.
+    path = write("changing.ndjson", "[1]\n" * 10)
+    held = cluster_client.compute(count_documents(path, blocksize=8))
+    assert held.result(timeout=TIMEOUT) == (10, 40)
+    write("changing.ndjson", "[1]\n" * 12)
+    assert on_cluster(cluster_client, count_documents(path, blocksize=8)) == (12, 48)
 
 
 @pytest.mark.cluster
