@@ -24,6 +24,7 @@ block: a whole-file scan stops at the first such error, while the blocks after i
 still counted here, so such files agree with a single-process scan only with
 `blocksize=None`.
 """
+import collections.abc
 import functools
 import operator
 import os
@@ -58,12 +59,15 @@ def _checked_position(value):
 
 
 def partition_bitmap(values):
-    """The Bitmap of one partition: a one-dimensional NumPy array or a sequence of ints.
+    """The Bitmap of one partition: a one-dimensional NumPy array, or a sequence or
+    iterable of ints.
 
     Positions are ints in 0 to 2**64 - 1 (bools count as ints). Other values are refused
     rather than cast: TypeError for values that are not integers (floats included),
     ValueError for integers out of range and for arrays of more than one dimension.
     """
+    if not isinstance(values, (np.ndarray, collections.abc.Sequence)):
+        values = list(values)  # an iterator: NumPy would hold it as one object
     array = np.asarray(values)
     if array.ndim != 1:
         raise ValueError(f"positions must form one dimension, not {array.ndim}")

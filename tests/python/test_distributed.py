@@ -61,7 +61,7 @@ def test_a_partition_with_bad_positions_is_refused(values, error, message):
 
 
 @pytest.mark.parametrize("values, expected", [
-    ([], []), ([MAX, 0, MAX], [0, MAX]), ([True, 5], [1, 5]),
+    ([], []), ([MAX, 0, MAX], [0, MAX]), ([True, 5], [1, 5]), (iter([4, 2**40]), [4, 2**40]),
     (np.array([9, 3], dtype=np.int8), [3, 9]), (np.array([2**63, 1], dtype=np.uint64), [1, 2**63]),
 ])
 def test_a_partition_takes_every_integer_in_range(values, expected):
