@@ -17,16 +17,18 @@ Block splitting and documents that span lines: a block ends right after a line f
 documents written one per line (or several per line) are never cut. A document that spans
 lines is cut when a block ends inside it. The block before the cut then ends in an
 incomplete document, which is detected, and the computation fails with ValueError naming
-the file and the offset of that document: it is refused, never miscounted. Pass
+the file and the block: it is refused, never miscounted. Pass
 `blocksize=None` to scan each file whole, which gives exactly the single-process result.
 Input that the scanner rejects part-way (for example invalid UTF-8) is counted block by
 block: a whole-file scan stops at the first such error, while the blocks after it are
 still counted here, so such files agree with a single-process scan only with
 `blocksize=None`.
 """
+import collections.abc
 import functools
 import operator
 import os
+import threading
 from typing import NamedTuple
 
 import dask.array as da
@@ -57,12 +59,15 @@ def _checked_position(value):
 
 
 def partition_bitmap(values):
-    """The Bitmap of one partition: a one-dimensional NumPy array or a sequence of ints.
+    """The Bitmap of one partition: a one-dimensional NumPy array, or a sequence or
+    iterable of ints.
 
     Positions are ints in 0 to 2**64 - 1 (bools count as ints). Other values are refused
     rather than cast: TypeError for values that are not integers (floats included),
     ValueError for integers out of range and for arrays of more than one dimension.
     """
+    if not isinstance(values, (np.ndarray, collections.abc.Sequence)):
+        values = list(values)  # an iterator: NumPy would hold it as one object
     array = np.asarray(values)
     if array.ndim != 1:
         raise ValueError(f"positions must form one dimension, not {array.ndim}")
@@ -141,26 +146,46 @@ def _line_start(file, offset):
     return file.tell()
 
 
-# One scanner per worker process: its working memory is reused by every block. A scan
-# keeps the interpreter lock throughout, so threads of one worker never share it at once.
-_scanner = None
+# Per worker thread: a scanner, whose working memory every scan reuses, and the buffer
+# blocks are read into. Reading into memory already touched spares a page fault for every
+# 4 KiB of every block (bench/NOTES_ON_RATIOS.md, the Distributed group).
+_reused = threading.local()
+KEPT_BUFFER_BYTES = 256 << 20
+
+
+def _thread_scanner():
+    if getattr(_reused, "scanner", None) is None:
+        _reused.scanner = MemoryScanner()
+    return _reused.scanner
+
+
+def _block_buffer(length):
+    buffer = getattr(_reused, "buffer", None)
+    if buffer is None or len(buffer) < length:
+        buffer = bytearray(length)
+        if length <= KEPT_BUFFER_BYTES:  # a whole large file is not kept after its scan
+            _reused.buffer = buffer
+    return buffer
 
 
 def _scan_block(path, start, stop):
     """Counts the documents of the lines that start in [start, stop) of the file."""
-    global _scanner
     with open(path, "rb") as file:
         begin, end = _line_start(file, start), _line_start(file, stop)
-        file.seek(begin)
-        block = file.read(max(0, end - begin))
-        last = end >= os.fstat(file.fileno()).st_size
-    if _scanner is None:
-        _scanner = MemoryScanner()
-    documents, covered = _scanner.scan(block)
-    if covered < len(block) and not last:
+        length = max(0, end - begin)
+        with memoryview(_block_buffer(length))[:length] as block:
+            file.seek(begin)
+            length = file.readinto(block)
+            last = end >= os.fstat(file.fileno()).st_size
+            with block[:length] as content:
+                documents, covered = _thread_scanner().scan(content)
+    if covered < length and not last:
+        # The block ends inside a document, or (the block after such a cut) begins inside
+        # one: either way a document spans the boundary. Malformed data looks the same.
         raise ValueError(
-            f"{os.fspath(path)}: the document at byte {begin + covered} does not end before the "
-            f"block boundary at byte {end}; documents that span lines cannot be split into "
+            f"{os.fspath(path)}: the block of bytes {begin} to {end} has no complete document "
+            f"from byte {begin + covered} on; a document spans lines across a block boundary "
+            f"(or the data is malformed there), and such documents cannot be split into "
             f"blocks: pass blocksize=None to scan whole files, or a larger blocksize")
     return DocumentCount(documents, covered)
 
@@ -187,7 +212,9 @@ def count_documents(paths, blocksize=DEFAULT_BLOCKSIZE, split_every=32):
     if isinstance(paths, (str, bytes, os.PathLike)):
         paths = [paths]
     blocks = [block for path in paths for block in _blocks(path, blocksize)]
-    counts = [delayed(_scan_block, pure=True)(*block) for block in blocks]
+    # Not pure: a block's count depends on the file's contents when it is read, so two
+    # calls on one path must not share results.
+    counts = [delayed(_scan_block, pure=False)(*block) for block in blocks]
     if not counts:
         return delayed(DocumentCount, pure=True)(0, 0)
     return _tree(counts, _add_counts, split_every)

@@ -61,7 +61,7 @@ def test_a_partition_with_bad_positions_is_refused(values, error, message):
 
 
 @pytest.mark.parametrize("values, expected", [
-    ([], []), ([MAX, 0, MAX], [0, MAX]), ([True, 5], [1, 5]),
+    ([], []), ([MAX, 0, MAX], [0, MAX]), ([True, 5], [1, 5]), (iter([4, 2**40]), [4, 2**40]),
     (np.array([9, 3], dtype=np.int8), [3, 9]), (np.array([2**63, 1], dtype=np.uint64), [1, 2**63]),
 ])
 def test_a_partition_takes_every_integer_in_range(values, expected):
@@ -104,11 +104,11 @@ def test_block_counts_add_up_to_whole_file_scans(document_files, blocksize):
 def test_a_document_cut_by_a_block_boundary_is_refused_not_miscounted(document_files):
     write, _ = document_files
     path = write("pretty.json", '{"a": 1}\n' * 3 + MULTI_LINE_DOCUMENT * 3)
-    with pytest.raises(ValueError, match=r"pretty.json: the document at byte (\d+) does not end before "
-                                         r"the block boundary at byte (\d+)") as refusal:
+    with pytest.raises(ValueError, match=r"pretty.json: the block of bytes (\d+) to (\d+) has no complete "
+                                         r"document from byte (\d+) on; a document spans lines") as refusal:
         count_documents(path, blocksize=40).compute()
-    start, boundary = map(int, re.search(r"byte (\d+).* byte (\d+)", str(refusal.value)).groups())
-    assert (start - 27) % len(MULTI_LINE_DOCUMENT) == 0 and start < boundary  # a cut document's start
+    begin, end, failing = map(int, re.search(r"bytes (\d+) to (\d+) .* byte (\d+)", str(refusal.value)).groups())
+    assert begin <= failing < end <= len(path.read_bytes())
     # Blocks that hold each document whole, or whole files, count exactly.
     whole = (6, 27 + 3 * len(MULTI_LINE_DOCUMENT))
     assert count_documents(path, blocksize=10_000).compute() == local_scan_totals([path]) == whole
@@ -153,8 +153,14 @@ def test_bitmaps_cross_process_boundaries_intact(cluster_client):
 
 @pytest.mark.cluster
 def test_cluster_document_counts_equal_whole_file_scans(cluster_client, document_files):
-    _, files = document_files
+    write, files = document_files
     assert on_cluster(cluster_client, count_documents(files, blocksize=64)) == local_scan_totals(files)
+    # A result the cluster still holds is not handed out for a file that changed since.
+    path = write("changing.ndjson", "[1]\n" * 10)
+    held = cluster_client.compute(count_documents(path, blocksize=8))
+    assert held.result(timeout=TIMEOUT) == (10, 40)
+    write("changing.ndjson", "[1]\n" * 12)
+    assert on_cluster(cluster_client, count_documents(path, blocksize=8)) == (12, 48)
 
 
 @pytest.mark.cluster
@@ -167,7 +173,7 @@ def test_worker_errors_arrive_as_their_local_types(cluster_client, document_file
     with pytest.raises(TypeError, match="integers, not float64"):
         on_cluster(cluster_client, bitmap_from(da.from_array(np.array([1.0, 2.0]), chunks=1)))
     pretty = write("pretty.json", MULTI_LINE_DOCUMENT * 4)
-    with pytest.raises(ValueError, match="does not end before the block boundary"):
+    with pytest.raises(ValueError, match="a document spans lines across a block boundary"):
         on_cluster(cluster_client, count_documents(pretty, blocksize=30))
     vanishing = write("vanishing.ndjson", '{"a": 1}\n' * 10)
     work = count_documents(vanishing, blocksize=16)
