@@ -26,100 +26,153 @@ bool seekAtOrAbove(const roaring_bitmap_t* lows, std::uint32_t low, roaring_uint
 
 }  // namespace
 
-void RankIndex::drop() noexcept {
+template <typename Iterator>
+void RankIndex::Reading<Iterator>::drop() noexcept {
   entries.clear();
   started = false;
   total = 0;
 }
 
-bool RankIndex::readOne(const Buckets& buckets) {
+template <typename Iterator>
+bool RankIndex::Reading<Iterator>::readOne(Iterator first, Iterator last, bool inclusive) {
   if (!started) {
-    unread = buckets.begin();
+    unread = first;
     started = true;
   }
-  if (unread == buckets.end()) return false;
+  if (unread == last) return false;
   const roaring_bitmap_t* lows = lowsOf(*unread);
   const std::uint64_t count = roaring_bitmap_get_cardinality(lows);
   if (count > 0) {
-    entries.push_back(Entry{unread->first, lows, total});
+    entries.push_back(Entry{unread->first, lows, inclusive ? total + count : total});
     total += count;
   }
   ++unread;
   return true;
 }
 
-bool RankIndex::frontierBeyond(const Buckets& buckets, std::uint32_t key) const {
-  return started && (unread == buckets.end() || unread->first > key);
+void RankIndex::drop() noexcept {
+  up.drop();
+  down.drop();
+  queried = false;
 }
 
 void RankIndex::readThroughKey(const Buckets& buckets, std::uint32_t key) {
-  while (!frontierBeyond(buckets, key) && readOne(buckets)) {
+  while (!(up.started && (up.unread == buckets.end() || up.unread->first > key)) && readUp(buckets)) {
   }
 }
 
 void RankIndex::readBeyondCount(const Buckets& buckets, std::uint64_t count) {
-  while (total <= count && readOne(buckets)) {
+  while (up.total <= count && readUp(buckets)) {
   }
 }
 
 void RankIndex::readPastKey(const Buckets& buckets, std::uint32_t key) {
-  while ((entries.empty() || entries.back().key <= key) && readOne(buckets)) {
+  while ((up.entries.empty() || up.entries.back().key <= key) && readUp(buckets)) {
   }
 }
 
-void RankIndex::readAll(const Buckets& buckets) {
-  while (readOne(buckets)) {
+void RankIndex::readDownToKey(const Buckets& buckets, std::uint32_t key) {
+  while (!(down.started && (down.unread == buckets.rend() || down.unread->first < key)) &&
+         readDown(buckets)) {
   }
 }
 
 std::vector<RankIndex::Entry>::const_iterator RankIndex::firstAtOrAbove(std::uint32_t key) const {
-  return std::lower_bound(entries.begin(), entries.end(), key,
+  return std::lower_bound(up.entries.begin(), up.entries.end(), key,
                           [](const Entry& entry, std::uint32_t wanted) { return entry.key < wanted; });
 }
 
-// The rank within the bucket is below its count, at most 2^32 - 1, so one select
-// answers every ordinal below the total, the last position of a full bucket included.
+namespace {
+
+// The rank within a bucket is below its count, at most 2^32 - 1, so one select answers
+// every ordinal below the total, the last position of a full bucket included.
+std::uint64_t positionWithRank(std::uint32_t key, const roaring_bitmap_t* lows, std::uint64_t rank) {
+  std::uint32_t low = 0;
+  roaring_bitmap_select(lows, static_cast<std::uint32_t>(rank), &low);
+  return positionOf(key, low);
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> RankIndex::walkToOrdinal(const Buckets& buckets, std::uint64_t ordinal) {
+  std::uint64_t remaining = ordinal;
+  for (const auto& bucket : buckets) {
+    const std::uint64_t count = roaring_bitmap_get_cardinality(lowsOf(bucket));
+    if (remaining < count) return positionWithRank(bucket.first, lowsOf(bucket), remaining);
+    remaining -= count;
+  }
+  return std::nullopt;
+}
+
 std::optional<std::uint64_t> RankIndex::nth(const Buckets& buckets, std::uint64_t ordinal) {
   readBeyondCount(buckets, ordinal);
-  if (ordinal >= total) return std::nullopt;
+  if (ordinal >= up.total) return std::nullopt;
   const auto holder = std::prev(std::upper_bound(
-      entries.begin(), entries.end(), ordinal,
-      [](std::uint64_t wanted, const Entry& entry) { return wanted < entry.countBefore; }));
-  std::uint32_t low = 0;
-  roaring_bitmap_select(holder->lows, static_cast<std::uint32_t>(ordinal - holder->countBefore), &low);
-  return positionOf(holder->key, low);
+      up.entries.begin(), up.entries.end(), ordinal,
+      [](std::uint64_t wanted, const Entry& entry) { return wanted < entry.count; }));
+  return positionWithRank(holder->key, holder->lows, ordinal - holder->count);
 }
 
 std::uint64_t RankIndex::lowerCardinality(const Buckets& buckets, std::uint64_t position) {
   readThroughKey(buckets, keyOf(position));
   const auto at = firstAtOrAbove(keyOf(position));
-  if (at == entries.end()) return total;
-  std::uint64_t count = at->countBefore;
+  if (at == up.entries.end()) return up.total;
+  std::uint64_t count = at->count;
   if (at->key == keyOf(position) && lowOf(position) > 0) {
     count += roaring_bitmap_rank(at->lows, lowOf(position) - 1);
   }
   return count;
 }
 
+// The count from the top at the lowest non-empty bucket from the key of `position` up,
+// less the low values up to the position's when that bucket is the position's own.
 std::uint64_t RankIndex::upperCardinality(const Buckets& buckets, std::uint64_t position) {
-  readAll(buckets);
-  const auto at = firstAtOrAbove(keyOf(position));
-  if (at == entries.end()) return 0;
-  std::uint64_t count = total - at->countBefore;
-  if (at->key == keyOf(position)) count -= roaring_bitmap_rank(at->lows, lowOf(position));
+  const std::uint32_t key = keyOf(position);
+  readDownToKey(buckets, key);
+  const auto below = std::partition_point(down.entries.begin(), down.entries.end(),
+                                          [key](const Entry& entry) { return entry.key >= key; });
+  if (below == down.entries.begin()) return 0;
+  const auto lowest = std::prev(below);
+  std::uint64_t count = lowest->count;
+  if (lowest->key == key) count -= roaring_bitmap_rank(lowest->lows, lowOf(position));
   return count;
 }
+
+namespace {
+
+// How many buckets next to the probed one the neighbour queries look at before they turn
+// to the index: right after an edit the index is empty, and reading it from the
+// smallest key would cost more than the few steps most searches need.
+constexpr int kDirectSteps = 8;
+
+// The first non-empty bucket from `first` towards `last`: `last` when the map ends
+// before kDirectSteps buckets were seen, nothing when the steps ran out.
+template <typename Iterator>
+std::optional<Iterator> nearbyNonEmpty(Iterator first, Iterator last) {
+  int steps = 0;
+  for (auto it = first; it != last; ++it) {
+    if (!roaring_bitmap_is_empty(lowsOf(*it))) return it;
+    if (++steps == kDirectSteps) return std::nullopt;
+  }
+  return last;
+}
+
+}  // namespace
 
 std::uint64_t RankIndex::selfOrNext(const Buckets& buckets, std::uint64_t position) {
   const std::uint32_t key = keyOf(position);
   if (const auto probed = buckets.find(key); probed != buckets.end()) {
     roaring_uint32_iterator_t at;
     if (seekAtOrAbove(lowsOf(*probed), lowOf(position), at)) return positionOf(key, at.current_value);
+    if (const auto near = nearbyNonEmpty(std::next(probed), buckets.end())) {
+      if (*near == buckets.end()) return kNoNext;
+      return positionOf((*near)->first, roaring_bitmap_minimum(lowsOf(**near)));
+    }
   }
   readPastKey(buckets, key);
-  const auto above = std::upper_bound(entries.begin(), entries.end(), key,
+  const auto above = std::upper_bound(up.entries.begin(), up.entries.end(), key,
                                       [](std::uint32_t wanted, const Entry& entry) { return wanted < entry.key; });
-  return above == entries.end() ? kNoNext : positionOf(above->key, roaring_bitmap_minimum(above->lows));
+  return above == up.entries.end() ? kNoNext : positionOf(above->key, roaring_bitmap_minimum(above->lows));
 }
 
 std::uint64_t RankIndex::selfOrPrevious(const Buckets& buckets, std::uint64_t position) {
@@ -133,10 +186,14 @@ std::uint64_t RankIndex::selfOrPrevious(const Buckets& buckets, std::uint64_t po
     } else if (!roaring_bitmap_is_empty(lows)) {
       return positionOf(key, roaring_bitmap_maximum(lows));
     }
+    if (const auto near = nearbyNonEmpty(std::make_reverse_iterator(probed), buckets.rend())) {
+      if (*near == buckets.rend()) return kNoPrevious;
+      return positionOf((*near)->first, roaring_bitmap_maximum(lowsOf(**near)));
+    }
   }
   readThroughKey(buckets, key);
   const auto at = firstAtOrAbove(key);
-  if (at == entries.begin()) return kNoPrevious;
+  if (at == up.entries.begin()) return kNoPrevious;
   const auto below = std::prev(at);
   return positionOf(below->key, roaring_bitmap_maximum(below->lows));
 }

@@ -43,14 +43,20 @@ class TrackedBitmap {
     return bitmap.persistedSize(portable, false, false);
   }
 
+  // Rank and select: the first query after an edit walks the buckets, later ones use
+  // the index (rank_index.h).
   std::uint64_t lowerCardinality(std::uint64_t position) const {
+    if (index.firstQuery()) return bitmap.lowerCardinality(position);
     return index.lowerCardinality(bitmap.bucketMap(), position);
   }
   std::uint64_t upperCardinality(std::uint64_t position) const {
+    if (index.firstQuery()) return bitmap.upperCardinality(position);
     return index.upperCardinality(bitmap.bucketMap(), position);
   }
   std::uint64_t nth(std::uint64_t ordinal) {
-    if (const auto found = index.nth(bitmap.bucketMap(), ordinal)) return *found;
+    const auto found = index.firstQuery() ? RankIndex::walkToOrdinal(bitmap.bucketMap(), ordinal)
+                                          : index.nth(bitmap.bucketMap(), ordinal);
+    if (found) return *found;
     return bitmap.nth(ordinal);  // throws the core's out-of-range error
   }
   // The neighbour queries create the probed position's bucket, as the core's do.
