@@ -84,24 +84,19 @@ Buckets combineEachOf(const Buckets& mine, const Buckets& theirs, CombineBucket 
   return result;
 }
 
-// Sides that hold positions and share at least one. CRoaring's combining calls
-// allocate a bitmap and its container array before they look at a container, so an
-// empty intersection is ruled out first by the test that allocates nothing: with one
-// 2^16 block per key, fewer than 1% of the shared keys of consecutive sets intersect
-// (bench_algebra, "64K blocks over keys").
-bool overlap(const Bucket& mine, const Bucket* partner) {
-  return holdsPositions(&mine) && holdsPositions(partner) && mine.intersects(*partner);
-}
-
-// Bucket of a & b; an empty result needs no allocation.
+// Bucket of a & b. CRoaring is only asked when both sides hold positions: empty
+// buckets are common (every bitmap made by Bitmap() has one) and an empty result
+// needs no allocation. Testing first whether the two intersect at all
+// (roaring_bitmap_intersect, which allocates nothing) was measured slower, 10.5 ms
+// against 13.3 ms per pass over the "64K blocks over keys" pairs of census1881.
 Bucket intersectionOf(const Bucket& mine, const Bucket* partner) {
-  if (!overlap(mine, partner)) return Bucket();
+  if (!holdsPositions(&mine) || !holdsPositions(partner)) return Bucket();
   return Bucket::intersection(mine, *partner);
 }
 
 // Bucket of a - b; where nothing is taken away it is a plain copy.
 Bucket differenceOf(const Bucket& mine, const Bucket* partner) {
-  if (!overlap(mine, partner)) return mine;
+  if (!holdsPositions(&mine) || !holdsPositions(partner)) return mine;
   return Bucket::difference(mine, *partner);
 }
 
@@ -146,19 +141,19 @@ Buckets combineAllOf(const Buckets& mine, const Buckets& theirs, Combine combine
 }
 
 // Necessary conditions read in constant time from the container array and the two
-// end containers. CRoaring's own tests first compare every container key (equality)
-// or sum both cardinalities (subset), which costs a pass over all containers before
-// the first container is compared; consecutive sets of the real datasets on one key
-// have 256 containers each and nearly always differ at an end.
+// end containers. CRoaring's equality test first compares every container key, a pass
+// over all containers before the first container is compared; consecutive sets of
+// census1881 on one key have 256 containers each and nearly always differ at an end
+// (18.2 us -> 2.2 us per pass of 199 comparisons).
 bool mayBeEqual(const Bucket& mine, const Bucket& theirs) {
   return mine.containerCount() == theirs.containerCount() && mine.minimum() == theirs.minimum() &&
          mine.maximum() == theirs.maximum();
 }
 
-// `mine` holds positions; an empty `theirs` fails on the container count.
+// `mine` holds positions, so an empty `theirs` fails here. CRoaring's subset test then
+// compares cardinalities, which for array and bitset containers are stored.
 bool mayBeSubset(const Bucket& mine, const Bucket& theirs) {
-  return mine.containerCount() <= theirs.containerCount() && mine.minimum() >= theirs.minimum() &&
-         mine.maximum() <= theirs.maximum();
+  return mine.containerCount() <= theirs.containerCount();
 }
 
 // A bitmap with no bucket at all, for results whose buckets are built separately.

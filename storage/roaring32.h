@@ -128,10 +128,6 @@ class Roaring {
   bool equals(const Roaring& other) const noexcept {
     return roaring_bitmap_equals(&roaring, &other.roaring);
   }
-  // Some low part is set in both; stops at the first one and allocates nothing.
-  bool intersects(const Roaring& other) const noexcept {
-    return roaring_bitmap_intersect(&roaring, &other.roaring);
-  }
   bool isSubsetOf(const Roaring& other) const noexcept {
     return roaring_bitmap_is_subset(&roaring, &other.roaring);
   }
