@@ -87,8 +87,8 @@ Buckets combineEachOf(const Buckets& mine, const Buckets& theirs, CombineBucket 
 // Bucket of a & b. CRoaring is only asked when both sides hold positions: empty
 // buckets are common (every bitmap made by Bitmap() has one) and an empty result
 // needs no allocation. Testing first whether the two intersect at all
-// (roaring_bitmap_intersect, which allocates nothing) was measured slower, 10.5 ms
-// against 13.3 ms per pass over the "64K blocks over keys" pairs of census1881.
+// (roaring_bitmap_intersect, which allocates nothing) measured slower on the "64K
+// blocks over keys" pairs of bench_algebra (bench/NOTES_ON_RATIOS.md, cause 2).
 Bucket intersectionOf(const Bucket& mine, const Bucket* partner) {
   if (!holdsPositions(&mine) || !holdsPositions(partner)) return Bucket();
   return Bucket::intersection(mine, *partner);
@@ -144,7 +144,7 @@ Buckets combineAllOf(const Buckets& mine, const Buckets& theirs, Combine combine
 // end containers. CRoaring's equality test first compares every container key, a pass
 // over all containers before the first container is compared; consecutive sets of
 // census1881 on one key have 256 containers each and nearly always differ at an end
-// (18.2 us -> 2.2 us per pass of 199 comparisons).
+// (bench_algebra, "a == b" in the "one key" layout; bench/NOTES_ON_RATIOS.md, cause 12).
 bool mayBeEqual(const Bucket& mine, const Bucket& theirs) {
   return mine.containerCount() == theirs.containerCount() && mine.minimum() == theirs.minimum() &&
          mine.maximum() == theirs.maximum();
