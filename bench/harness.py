@@ -26,6 +26,7 @@ class Row:
     peer: str
     theirs: Optional[float]
     note: str = ""
+    unit: str = "s"  # "s": seconds per call; "B/position": bytes of memory per position
 
     @property
     def ratio(self) -> Optional[float]:

@@ -28,6 +28,12 @@ def format_seconds(seconds):
     return f"{seconds / 1e-9:.3g} ns"
 
 
+def format_value(value, unit):
+    if unit == "s" or value is None:
+        return format_seconds(value)
+    return f"{value:.3g} {unit}"
+
+
 def cell(text):
     """Table cell text: a pipe (as in "a | b") would end the cell."""
     return str(text).replace("|", "\\|")
@@ -38,8 +44,8 @@ def table(rows):
              "|---|---|---|---|---|---|---|"]
     for r in rows:
         ratio = "-" if r.ratio is None else f"{r.ratio:.2f}"
-        lines.append(f"| {cell(r.operation)} | {cell(r.dataset)} | {format_seconds(r.ours)} | {cell(r.peer)} | "
-                     f"{format_seconds(r.theirs)} | {ratio} | {cell(r.note)} |")
+        lines.append(f"| {cell(r.operation)} | {cell(r.dataset)} | {format_value(r.ours, r.unit)} | {cell(r.peer)} | "
+                     f"{format_value(r.theirs, r.unit)} | {ratio} | {cell(r.note)} |")
     return "\n".join(lines)
 
 
@@ -63,7 +69,7 @@ def chart(group_slug, title, rows, directory):
     ax.set_yticks(range(len(rated)))
     ax.set_yticklabels(labels, fontsize=7)
     ax.invert_yaxis()
-    ax.set_xlabel("time ratio, this library / peer (log scale; below 1 is faster)")
+    ax.set_xlabel("ratio, this library / peer (log scale; below 1 is faster or smaller)")
     ax.set_title(title)
     fig.tight_layout()
     path = directory / f"chart_{group_slug}.png"
@@ -138,8 +144,8 @@ def main():
         for row in module.run(ctx):
             rows.append(row)
             ratio = "" if row.ratio is None else f" ratio {row.ratio:.2f}"
-            print(f"    {row.operation} [{row.dataset}]: {format_seconds(row.ours)}"
-                  f" vs {row.peer} {format_seconds(row.theirs)}{ratio}", flush=True)
+            print(f"    {row.operation} [{row.dataset}]: {format_value(row.ours, row.unit)}"
+                  f" vs {row.peer} {format_value(row.theirs, row.unit)}{ratio}", flush=True)
         grouped.append((module.GROUP, rows))
         print(f"    ({len(rows)} rows in {time.perf_counter() - group_started:.0f}s)", flush=True)
         slug = name.replace("bench_", "")

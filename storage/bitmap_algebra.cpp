@@ -3,27 +3,23 @@
 // and leave the work inside a bucket to CRoaring. No operation removes a bucket;
 // equality and the subset tests treat an empty bucket exactly like a missing one.
 #include <cstdint>
-#include <new>
+#include <iterator>
 #include <utility>
 
 #include "storage/bitmap.h"
+#include "storage/bucket_access.h"
 
 namespace veltrane::storage {
 
 namespace {
 
 using Buckets = Bitmap::Buckets;
-using InPlaceCombine = void (*)(roaring_bitmap_t*, const roaring_bitmap_t*);
-using Combine = roaring_bitmap_t* (*)(const roaring_bitmap_t*, const roaring_bitmap_t*);
-
-bool isEmptyBucket(const roaring::Roaring& bucket) {
-  return roaring_bitmap_is_empty(&bucket.roaring);
-}
+using Bucket = roaring::Roaring;
+using InPlaceCombine = void (Bucket::*)(const Bucket&);
+using Combine = Bucket (*)(const Bucket&, const Bucket&);
 
 // False for a missing bucket.
-bool holdsPositions(const roaring_bitmap_t* bucket) {
-  return bucket != nullptr && !roaring_bitmap_is_empty(bucket);
-}
+bool holdsPositions(const Bucket* bucket) { return bucket != nullptr && !bucket->isEmpty(); }
 
 // Looks keys up in one bucket map in ascending order, resuming where the previous
 // lookup stopped. Neighbouring keys are usually near each other, so a few steps
@@ -47,7 +43,7 @@ class AscendingLookup {
   // The bucket with `key`, or nullptr.
   auto* find(std::uint32_t key) {
     const auto found = seek(key);
-    return found != map.end() && found->first == key ? &found->second.roaring : nullptr;
+    return found != map.end() && found->first == key ? &found->second : nullptr;
   }
 
   auto end() const { return map.end(); }
@@ -67,18 +63,12 @@ void mergeInto(Buckets& mine, const Buckets& theirs, InPlaceCombine combine) {
   for (const auto& [key, bucket] : theirs) {
     auto target = lookup.seek(key);
     if (target != lookup.end() && target->first == key) {
-      combine(&target->second.roaring, &bucket.roaring);
+      (target->second.*combine)(bucket);
     } else {
-      target = mine.emplace_hint(target, key, roaring::Roaring());
+      target = mine.emplace_hint(target, key, Bucket());
       target->second = bucket;
     }
   }
-}
-
-// A new 32-bit bitmap made by CRoaring, taken over by a bucket.
-roaring::Roaring adopt(roaring_bitmap_t* made) {
-  if (made == nullptr) throw std::bad_alloc();
-  return roaring::Roaring(made);
 }
 
 // A new map with exactly the keys of `mine`: each bucket passed to
@@ -96,33 +86,34 @@ Buckets combineEachOf(const Buckets& mine, const Buckets& theirs, CombineBucket 
 
 // Bucket of a & b. CRoaring is only asked when both sides hold positions: empty
 // buckets are common (every bitmap made by Bitmap() has one) and an empty result
-// needs no allocation.
-roaring::Roaring intersectionOf(const roaring::Roaring& mine, const roaring_bitmap_t* partner) {
-  if (!holdsPositions(&mine.roaring) || !holdsPositions(partner)) return roaring::Roaring();
-  return adopt(roaring_bitmap_and(&mine.roaring, partner));
+// needs no allocation. Testing first whether the two intersect at all
+// (roaring_bitmap_intersect, which allocates nothing) measured slower on the "64K
+// blocks over keys" pairs of bench_algebra (bench/NOTES_ON_RATIOS.md, cause 2).
+Bucket intersectionOf(const Bucket& mine, const Bucket* partner) {
+  if (!holdsPositions(&mine) || !holdsPositions(partner)) return Bucket();
+  return Bucket::intersection(mine, *partner);
 }
 
 // Bucket of a - b; where nothing is taken away it is a plain copy.
-roaring::Roaring differenceOf(const roaring::Roaring& mine, const roaring_bitmap_t* partner) {
-  if (!holdsPositions(&mine.roaring) || !holdsPositions(partner)) return mine;
-  return adopt(roaring_bitmap_andnot(&mine.roaring, partner));
+Bucket differenceOf(const Bucket& mine, const Bucket* partner) {
+  if (!holdsPositions(&mine) || !holdsPositions(partner)) return mine;
+  return Bucket::difference(mine, *partner);
 }
 
 // A copy of a bucket of the other operand, made by assignment as the in-place forms
 // make it, so a failing copy reports the same message.
-roaring::Roaring copyOfTheirs(const roaring::Roaring& theirs) {
-  roaring::Roaring copy;
+Bucket copyOfTheirs(const Bucket& theirs) {
+  Bucket copy;
   copy = theirs;
   return copy;
 }
 
 // Bucket of a | b or a ^ b for a key both have; a side without positions leaves the
 // other side's content as it is.
-roaring::Roaring combinedBucket(const roaring::Roaring& mine, const roaring::Roaring& theirs,
-                                Combine combine) {
-  if (!holdsPositions(&theirs.roaring)) return mine;
-  if (!holdsPositions(&mine.roaring)) return copyOfTheirs(theirs);
-  return adopt(combine(&mine.roaring, &theirs.roaring));
+Bucket combinedBucket(const Bucket& mine, const Bucket& theirs, Combine combine) {
+  if (!holdsPositions(&theirs)) return mine;
+  if (!holdsPositions(&mine)) return copyOfTheirs(theirs);
+  return combine(mine, theirs);
 }
 
 // A new map with the keys of both maps: buckets whose key both have are combined,
@@ -149,6 +140,22 @@ Buckets combineAllOf(const Buckets& mine, const Buckets& theirs, Combine combine
   return result;
 }
 
+// Necessary conditions read in constant time from the container array and the two
+// end containers. CRoaring's equality test first compares every container key, a pass
+// over all containers before the first container is compared; consecutive sets of
+// census1881 on one key have 256 containers each and nearly always differ at an end
+// (bench_algebra, "a == b" in the "one key" layout; bench/NOTES_ON_RATIOS.md, cause 12).
+bool mayBeEqual(const Bucket& mine, const Bucket& theirs) {
+  return mine.containerCount() == theirs.containerCount() && mine.minimum() == theirs.minimum() &&
+         mine.maximum() == theirs.maximum();
+}
+
+// `mine` holds positions, so an empty `theirs` fails here. CRoaring's subset test then
+// compares cardinalities, which for array and bitset containers are stored.
+bool mayBeSubset(const Bucket& mine, const Bucket& theirs) {
+  return mine.containerCount() <= theirs.containerCount();
+}
+
 // A bitmap with no bucket at all, for results whose buckets are built separately.
 Bitmap withoutBuckets() { return Bitmap(0, nullptr); }
 
@@ -161,16 +168,9 @@ Bitmap appliedToCopy(const Bitmap& source, Bitmap& (Bitmap::*apply)(const Bitmap
 
 // Every bucket keeps its key but holds no position: the answer to a - a and a ^ a.
 void emptyEveryBucket(Buckets& buckets) {
-  for (auto& entry : buckets) roaring_bitmap_clear(&entry.second.roaring);
+  for (auto& entry : buckets) entry.second.clear();
 }
 
-// True when no bucket from `from` on holds a position.
-bool restIsEmpty(Buckets::const_iterator from, Buckets::const_iterator end) {
-  for (; from != end; ++from) {
-    if (!isEmptyBucket(from->second)) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -180,10 +180,10 @@ Bitmap& Bitmap::operator&=(const Bitmap& other) {
   if (this == &other) return *this;
   AscendingLookup lookup(other.buckets);
   for (auto& [key, bucket] : buckets) {
-    if (const roaring_bitmap_t* theirs = lookup.find(key)) {
-      roaring_bitmap_and_inplace(&bucket.roaring, theirs);
+    if (const Bucket* theirs = lookup.find(key)) {
+      bucket.intersectWith(*theirs);
     } else {
-      bucket = roaring::Roaring();
+      bucket = Bucket();
     }
   }
   return *this;
@@ -197,15 +197,13 @@ Bitmap& Bitmap::operator-=(const Bitmap& other) {
   if (buckets.empty() || other.buckets.empty()) return *this;
   AscendingLookup lookup(other.buckets);
   for (auto& [key, bucket] : buckets) {
-    if (const roaring_bitmap_t* theirs = lookup.find(key)) {
-      roaring_bitmap_andnot_inplace(&bucket.roaring, theirs);
-    }
+    if (const Bucket* theirs = lookup.find(key)) bucket.subtract(*theirs);
   }
   return *this;
 }
 
 Bitmap& Bitmap::operator|=(const Bitmap& other) {
-  if (this != &other) mergeInto(buckets, other.buckets, roaring_bitmap_or_inplace);
+  if (this != &other) mergeInto(buckets, other.buckets, &Bucket::uniteWith);
   return *this;
 }
 
@@ -213,7 +211,7 @@ Bitmap& Bitmap::operator^=(const Bitmap& other) {
   if (this == &other) {
     emptyEveryBucket(buckets);
   } else {
-    mergeInto(buckets, other.buckets, roaring_bitmap_xor_inplace);
+    mergeInto(buckets, other.buckets, &Bucket::symmetricDifferenceWith);
   }
   return *this;
 }
@@ -241,45 +239,42 @@ Bitmap Bitmap::operator-(const Bitmap& other) const {
 Bitmap Bitmap::operator|(const Bitmap& other) const {
   if (this == &other) return Bitmap(*this);
   Bitmap result = withoutBuckets();
-  result.buckets = combineAllOf(buckets, other.buckets, roaring_bitmap_or);
+  result.buckets = combineAllOf(buckets, other.buckets, Bucket::unionOf);
   return result;
 }
 
 Bitmap Bitmap::operator^(const Bitmap& other) const {
   if (this == &other) return appliedToCopy(*this, &Bitmap::operator^=);
   Bitmap result = withoutBuckets();
-  result.buckets = combineAllOf(buckets, other.buckets, roaring_bitmap_xor);
+  result.buckets = combineAllOf(buckets, other.buckets, Bucket::symmetricDifference);
   return result;
 }
 
-// A merge walk that steps over empty buckets on either side, so the number of
-// buckets plays no part; it stops at the first difference.
+// A merge walk over the buckets that hold positions, so empty buckets and the number
+// of buckets play no part; it stops at the first difference. Keys are compared before
+// contents, and contents by the cheapest evidence first.
 bool Bitmap::operator==(const Bitmap& other) const {
-  auto mine = buckets.begin();
-  auto theirs = other.buckets.begin();
+  if (this == &other) return true;
+  auto mine = firstNonEmpty(buckets.begin(), buckets.end());
+  auto theirs = firstNonEmpty(other.buckets.begin(), other.buckets.end());
   while (mine != buckets.end() && theirs != other.buckets.end()) {
-    if (isEmptyBucket(mine->second)) {
-      ++mine;
-    } else if (isEmptyBucket(theirs->second)) {
-      ++theirs;
-    } else {
-      if (mine->first != theirs->first ||
-          !roaring_bitmap_equals(&mine->second.roaring, &theirs->second.roaring)) {
-        return false;
-      }
-      ++mine;
-      ++theirs;
+    if (mine->first != theirs->first || !mayBeEqual(mine->second, theirs->second) ||
+        !mine->second.equals(theirs->second)) {
+      return false;
     }
+    mine = firstNonEmpty(std::next(mine), buckets.end());
+    theirs = firstNonEmpty(std::next(theirs), other.buckets.end());
   }
-  return restIsEmpty(mine, buckets.end()) && restIsEmpty(theirs, other.buckets.end());
+  return mine == buckets.end() && theirs == other.buckets.end();
 }
 
 bool Bitmap::isSubset(const Bitmap& other) const {
+  if (this == &other) return true;
   AscendingLookup lookup(other.buckets);
   for (const auto& [key, bucket] : buckets) {
-    if (isEmptyBucket(bucket)) continue;
-    const roaring_bitmap_t* theirs = lookup.find(key);
-    if (theirs == nullptr || !roaring_bitmap_is_subset(&bucket.roaring, theirs)) return false;
+    if (bucket.isEmpty()) continue;
+    const Bucket* theirs = lookup.find(key);
+    if (theirs == nullptr || !mayBeSubset(bucket, *theirs) || !bucket.isSubsetOf(*theirs)) return false;
   }
   return true;
 }

@@ -46,7 +46,7 @@ Bitmap Bitmap::of(std::size_t count, ...) {
 }
 
 void Bitmap::add(std::uint64_t position) {
-  roaring_bitmap_add(&getOrCreate(buckets, keyOf(position)), lowOf(position));
+  getOrCreate(buckets, keyOf(position)).add(lowOf(position));
 }
 
 namespace {
@@ -57,7 +57,7 @@ namespace {
 // appear, exactly as one add() per value would create them.
 void addInOrder(Bitmap::Buckets& buckets, std::size_t count, const std::uint64_t* values) {
   std::uint32_t currentKey = keyOf(values[0]);
-  roaring_bitmap_t* bucket = &getOrCreate(buckets, currentKey);
+  roaring::Roaring* bucket = &getOrCreate(buckets, currentKey);
   roaring_bulk_context_t context{};
   for (std::size_t i = 0; i < count; ++i) {
     const std::uint64_t value = values[i];
@@ -66,7 +66,7 @@ void addInOrder(Bitmap::Buckets& buckets, std::size_t count, const std::uint64_t
       bucket = &getOrCreate(buckets, currentKey);
       context = roaring_bulk_context_t{};
     }
-    roaring_bitmap_add_bulk(bucket, &context, lowOf(value));
+    bucket->addBulk(context, lowOf(value));
   }
 }
 
@@ -89,25 +89,22 @@ void Bitmap::addMany(std::size_t count, const std::uint64_t* values) {
 }
 
 void Bitmap::remove(std::uint64_t position) {
-  if (roaring_bitmap_t* bucket = find(buckets, keyOf(position))) {
-    roaring_bitmap_remove(bucket, lowOf(position));
-  }
+  if (roaring::Roaring* bucket = find(buckets, keyOf(position))) bucket->remove(lowOf(position));
 }
 
 void Bitmap::addRange(std::uint64_t start, std::uint64_t endEx) {
   forEachKeyOfRange(start, endEx, [this](std::uint32_t key, LowRange lows) {
-    roaring_bitmap_t* bucket = &getOrCreate(buckets, key);
-    if (!lows.empty()) roaring_bitmap_add_range_closed(bucket, lows.begin, lows.end - 1);
+    getOrCreate(buckets, key).addRange(lows.begin, lows.end);
   });
 }
 
 void Bitmap::removeRange(std::uint64_t start, std::uint64_t endEx) {
   forEachKeyOfRange(start, endEx, [this](std::uint32_t key, LowRange lows) {
-    roaring_bitmap_t* bucket = &getOrCreate(buckets, key);
+    roaring::Roaring& bucket = getOrCreate(buckets, key);
     if (lows.wholeBucket()) {
-      roaring_bitmap_clear(bucket);
-    } else if (!lows.empty()) {
-      roaring_bitmap_remove_range_closed(bucket, lows.begin, lows.end - 1);
+      bucket.clear();
+    } else {
+      bucket.removeRange(lows.begin, lows.end);
     }
   });
 }
@@ -115,14 +112,14 @@ void Bitmap::removeRange(std::uint64_t start, std::uint64_t endEx) {
 void Bitmap::clear() { buckets.clear(); }
 
 bool Bitmap::contains(std::uint64_t position) const {
-  const roaring_bitmap_t* bucket = find(buckets, keyOf(position));
-  return bucket != nullptr && roaring_bitmap_contains(bucket, lowOf(position));
+  const roaring::Roaring* bucket = find(buckets, keyOf(position));
+  return bucket != nullptr && bucket->contains(lowOf(position));
 }
 
 bool Bitmap::isFull() const {
   if (buckets.size() != kBucketSpan) return false;
   for (const auto& [key, bucket] : buckets) {
-    if (roaring_bitmap_get_cardinality(&bucket.roaring) != kBucketSpan) return false;
+    if (bucket.cardinality() != kBucketSpan) return false;
   }
   return true;
 }
@@ -133,33 +130,22 @@ std::uint64_t Bitmap::cardinality() const {
         "bitmap is full, cardinality is 2^64, unable to represent in a 64-bit integer");
   }
   std::uint64_t total = 0;
-  for (const auto& [key, bucket] : buckets) total += roaring_bitmap_get_cardinality(&bucket.roaring);
+  for (const auto& [key, bucket] : buckets) total += bucket.cardinality();
   return total;
 }
 
-bool Bitmap::isEmpty() const {
-  for (const auto& [key, bucket] : buckets) {
-    if (!roaring_bitmap_is_empty(&bucket.roaring)) return false;
-  }
-  return true;
-}
+bool Bitmap::isEmpty() const { return firstNonEmpty(buckets.begin(), buckets.end()) == buckets.end(); }
 
 std::optional<std::uint64_t> Bitmap::first() const {
-  for (const auto& [key, bucket] : buckets) {
-    if (!roaring_bitmap_is_empty(&bucket.roaring)) {
-      return positionOf(key, roaring_bitmap_minimum(&bucket.roaring));
-    }
-  }
-  return std::nullopt;
+  const auto bucket = firstNonEmpty(buckets.begin(), buckets.end());
+  if (bucket == buckets.end()) return std::nullopt;
+  return positionOf(bucket->first, bucket->second.minimum());
 }
 
 std::optional<std::uint64_t> Bitmap::last() const {
-  for (auto it = buckets.rbegin(); it != buckets.rend(); ++it) {
-    if (!roaring_bitmap_is_empty(&it->second.roaring)) {
-      return positionOf(it->first, roaring_bitmap_maximum(&it->second.roaring));
-    }
-  }
-  return std::nullopt;
+  const auto bucket = lastNonEmpty(buckets.begin(), buckets.end());
+  if (bucket == buckets.end()) return std::nullopt;
+  return positionOf(bucket->first, bucket->second.maximum());
 }
 
 }  // namespace veltrane::storage

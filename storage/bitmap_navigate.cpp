@@ -18,10 +18,6 @@ constexpr std::uint64_t kLargestAnsweredOrdinal = 4294967294u;
 constexpr std::uint64_t kNoPrevious = ~std::uint64_t{0};
 constexpr std::uint64_t kNoNext = 0;
 
-std::uint64_t countOf(const roaring::Roaring& bucket) {
-  return roaring_bitmap_get_cardinality(&bucket.roaring);
-}
-
 }  // namespace
 
 // Only the buckets up to the key of `position` matter, so the walk stops there.
@@ -31,9 +27,9 @@ std::uint64_t Bitmap::lowerCardinality(std::uint64_t position) const {
   std::uint64_t count = 0;
   for (auto it = buckets.begin(); it != buckets.end() && it->first <= key; ++it) {
     if (it->first < key) {
-      count += countOf(it->second);
+      count += it->second.cardinality();
     } else if (low > 0) {
-      count += roaring_bitmap_rank(&it->second.roaring, low - 1);
+      count += it->second.rank(low - 1);
     }
   }
   return count;
@@ -44,8 +40,8 @@ std::uint64_t Bitmap::upperCardinality(std::uint64_t position) const {
   const std::uint32_t key = keyOf(position);
   std::uint64_t count = 0;
   for (auto it = buckets.lower_bound(key); it != buckets.end(); ++it) {
-    count += countOf(it->second);
-    if (it->first == key) count -= roaring_bitmap_rank(&it->second.roaring, lowOf(position));
+    count += it->second.cardinality();
+    if (it->first == key) count -= it->second.rank(lowOf(position));
   }
   return count;
 }
@@ -56,10 +52,10 @@ std::uint64_t Bitmap::upperCardinality(std::uint64_t position) const {
 std::uint64_t Bitmap::nth(std::uint64_t ordinal) {
   std::uint64_t remaining = ordinal;
   for (const auto& [key, bucket] : buckets) {
-    const std::uint64_t count = countOf(bucket);
+    const std::uint64_t count = bucket.cardinality();
     if (remaining < count && remaining <= kLargestAnsweredOrdinal) {
       std::uint32_t low = 0;
-      roaring_bitmap_select(&bucket.roaring, static_cast<std::uint32_t>(remaining), &low);
+      bucket.select(static_cast<std::uint32_t>(remaining), low);
       return positionOf(key, low);
     }
     remaining -= count;
@@ -73,16 +69,13 @@ std::uint64_t Bitmap::nth(std::uint64_t ordinal) {
 std::optional<std::uint64_t> Bitmap::selfOrNext(std::uint64_t position) {
   const auto probed = getOrCreateEntry(buckets, keyOf(position));
   roaring_uint32_iterator_t low;
-  roaring_iterator_init(&probed->second.roaring, &low);
+  probed->second.startAtFirst(low);
   if (roaring_uint32_iterator_move_equalorlarger(&low, lowOf(position))) {
     return positionOf(probed->first, low.current_value);
   }
-  for (auto it = std::next(probed); it != buckets.end(); ++it) {
-    if (!roaring_bitmap_is_empty(&it->second.roaring)) {
-      return positionOf(it->first, roaring_bitmap_minimum(&it->second.roaring));
-    }
-  }
-  return kNoNext;
+  const auto next = firstNonEmpty(std::next(probed), buckets.end());
+  if (next == buckets.end()) return kNoNext;
+  return positionOf(next->first, next->second.minimum());
 }
 
 // The seek lands on the first low value at or above the probed one; the value before
@@ -90,21 +83,18 @@ std::optional<std::uint64_t> Bitmap::selfOrNext(std::uint64_t position) {
 // Otherwise the map is walked downwards from the probed bucket.
 std::optional<std::uint64_t> Bitmap::selfOrPrevious(std::uint64_t position) {
   const auto probed = getOrCreateEntry(buckets, keyOf(position));
-  const roaring_bitmap_t* bucket = &probed->second.roaring;
+  const roaring::Roaring& bucket = probed->second;
   roaring_uint32_iterator_t low;
-  roaring_iterator_init(bucket, &low);
+  bucket.startAtFirst(low);
   if (roaring_uint32_iterator_move_equalorlarger(&low, lowOf(position))) {
     if (low.current_value == lowOf(position)) return position;
     if (roaring_uint32_iterator_previous(&low)) return positionOf(probed->first, low.current_value);
-  } else if (!roaring_bitmap_is_empty(bucket)) {
-    return positionOf(probed->first, roaring_bitmap_maximum(bucket));
+  } else if (!bucket.isEmpty()) {
+    return positionOf(probed->first, bucket.maximum());
   }
-  for (auto it = std::make_reverse_iterator(probed); it != buckets.rend(); ++it) {
-    if (!roaring_bitmap_is_empty(&it->second.roaring)) {
-      return positionOf(it->first, roaring_bitmap_maximum(&it->second.roaring));
-    }
-  }
-  return kNoPrevious;
+  const auto previous = lastNonEmpty(buckets.begin(), probed);
+  if (previous == probed) return kNoPrevious;
+  return positionOf(previous->first, previous->second.maximum());
 }
 
 }  // namespace veltrane::storage

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "storage/bitmap.h"
 #include "storage/bucket_access.h"
@@ -47,15 +48,14 @@ T load(const char* at) {
   return value;
 }
 
-std::size_t bodySize(const roaring_bitmap_t& bucket, bool portable) {
-  return portable ? roaring_bitmap_portable_size_in_bytes(&bucket)
-                  : roaring_bitmap_size_in_bytes(&bucket);
+std::size_t bodySize(const roaring::Roaring& bucket, bool portable) {
+  return portable ? bucket.portableSizeInBytes() : bucket.nativeSizeInBytes();
 }
 
 std::uint64_t formSize(const Bitmap::Buckets& buckets, bool portable) {
   std::uint64_t size = kCountBytes;
   for (const auto& entry : buckets) {
-    size += kRecordHeaderBytes + bodySize(entry.second.roaring, portable);
+    size += kRecordHeaderBytes + bodySize(entry.second, portable);
   }
   return size;
 }
@@ -86,9 +86,9 @@ bool hasFormatSignature(const char* body, std::size_t length, bool portable) {
 // Bytes the body's own headers say it occupies, reading at most `length` bytes;
 // 0 when the bitmap they describe does not fit in `length`.
 std::size_t encodedBodySize(const char* body, std::size_t length, bool portable) {
-  if (portable) return roaring_bitmap_portable_deserialize_size(body, length);
+  if (portable) return roaring::Roaring::portableSizeAt(body, length);
   if (body[0] == kNativePortableMarker) {
-    const std::size_t inner = roaring_bitmap_portable_deserialize_size(body + 1, length - 1);
+    const std::size_t inner = roaring::Roaring::portableSizeAt(body + 1, length - 1);
     return inner == 0 ? 0 : inner + 1;
   }
   if (length < kNativeArrayHeaderBytes) return 0;
@@ -162,12 +162,10 @@ void checkBodyLength(const RecordPlace& place, const char* body, std::uint64_t s
 
 roaring::Roaring decodeUntrustedBody(const RecordPlace& place, const char* body, std::size_t size,
                                      bool portable) {
-  roaring_bitmap_t* decoded = portable ? roaring_bitmap_portable_deserialize_safe(body, size)
-                                       : roaring_bitmap_deserialize_safe(body, size);
-  if (decoded == nullptr) throw std::runtime_error(kUndecodableBody);
-  roaring::Roaring owned(decoded);
+  roaring::Roaring owned;
+  if (!owned.readFrom(body, size, portable)) throw std::runtime_error(kUndecodableBody);
   const char* reason = nullptr;
-  if (!roaring_bitmap_internal_validate(&owned.roaring, &reason)) {
+  if (!owned.isValid(reason)) {
     refuse("invalid: the body of " + place.describe() + " is not a valid bitmap (" +
            (reason ? reason : "no reason given") + ")");
   }
@@ -193,17 +191,13 @@ void readUntrustedRecord(FormReader& reader, RecordPlace place, Bitmap::Buckets&
 }
 
 // Appends "{a,b,c}": the bucket's low parts, ascending, without spaces.
-void appendLowParts(const roaring_bitmap_t& bucket, std::string& text) {
+void appendLowParts(const roaring::Roaring& bucket, std::string& text) {
   text += '{';
-  roaring_iterate(
-      &bucket,
-      [](std::uint32_t low, void* out) {
-        auto& into = *static_cast<std::string*>(out);
-        if (into.back() != '{') into += ',';
-        into += std::to_string(low);
-        return true;
-      },
-      &text);
+  bucket.forEach([&text](std::uint32_t low) {
+    if (text.back() != '{') text += ',';
+    text += std::to_string(low);
+    return true;
+  });
   text += '}';
 }
 
@@ -211,8 +205,8 @@ void appendLowParts(const roaring_bitmap_t& bucket, std::string& text) {
 
 std::uint64_t Bitmap::persistedSize(bool portable, bool optimize, bool shrink) {
   for (auto& entry : buckets) {
-    if (optimize) roaring_bitmap_run_optimize(&entry.second.roaring);
-    if (shrink) roaring_bitmap_shrink_to_fit(&entry.second.roaring);
+    if (optimize) entry.second.runOptimize();
+    if (shrink) entry.second.shrinkToFit();
   }
   return formSize(buckets, portable);
 }
@@ -222,8 +216,7 @@ char* Bitmap::write(char* buffer, bool portable) const {
   for (const auto& [key, bucket] : buckets) {
     at = store<std::uint32_t>(at, key);
     char* body = at + kBodyLengthBytes;
-    const std::size_t length = portable ? roaring_bitmap_portable_serialize(&bucket.roaring, body)
-                                        : roaring_bitmap_serialize(&bucket.roaring, body);
+    const std::size_t length = portable ? bucket.portableSerialize(body) : bucket.nativeSerialize(body);
     at = store<std::uint64_t>(at, length) + length;
   }
   return at;
@@ -247,10 +240,9 @@ Bitmap Bitmap::read(const char* buffer, bool portable) {
     const auto key = load<std::uint32_t>(at);
     const auto length = load<std::uint64_t>(at + kKeyBytes);
     const char* body = at + kRecordHeaderBytes;
-    roaring_bitmap_t* decoded =
-        portable ? roaring_bitmap_portable_deserialize(body) : roaring_bitmap_deserialize(body);
-    if (decoded == nullptr) throw std::runtime_error(kUndecodableBody);
-    adoptInto(result.buckets, key, roaring::Roaring(decoded));
+    roaring::Roaring decoded;
+    if (!decoded.readFrom(body, portable)) throw std::runtime_error(kUndecodableBody);
+    adoptInto(result.buckets, key, std::move(decoded));
     at = body + length;
   }
   return result;
@@ -271,7 +263,7 @@ Bitmap Bitmap::read(const char* buffer, std::size_t length, bool portable) {
 
 std::uint64_t Bitmap::inMemorySize() const {
   std::uint64_t containers = 0;
-  for (const auto& entry : buckets) containers += entry.second.roaring.high_low_container.size;
+  for (const auto& entry : buckets) containers += entry.second.containerCount();
   return containers;
 }
 
@@ -279,7 +271,7 @@ std::string Bitmap::toString() const {
   std::string text;
   for (const auto& [key, bucket] : buckets) {
     text += "h: " + std::to_string(key) + " ";
-    appendLowParts(bucket.roaring, text);
+    appendLowParts(bucket, text);
     text += '\n';
   }
   return text;

@@ -32,8 +32,7 @@ struct ContainerKeys {
 };
 
 ContainerKeys containerKeysOf(const roaring::Roaring& bucket) {
-  const roaring_array_t& containers = bucket.roaring.high_low_container;
-  return {containers.keys, containers.keys + containers.size};
+  return {bucket.containerKeys(), bucket.containerKeys() + bucket.containerCount()};
 }
 
 // The containers of `bucket` that hold low parts of the non-empty range `lows`.
@@ -70,15 +69,15 @@ bool inPlaceFlipIsCheaper(const roaring::Roaring& bucket, LowRange lows) {
       containerSlotsUnder(lows) * containersFrom(bucket, lows.begin) * kShiftedEntryBytes;
   const std::uint64_t copyOverhead = containerKeysOf(bucket).count() * kContainerCopyOverhead;
   if (shiftedBytes <= copyOverhead) return true;
-  return shiftedBytes <= copyOverhead + roaring_bitmap_portable_size_in_bytes(&bucket.roaring);
+  return shiftedBytes <= copyOverhead + bucket.portableSizeInBytes();
 }
 
 void flipPiece(roaring::Roaring& bucket, LowRange lows) {
   if (lows.empty()) return;
   if (inPlaceFlipIsCheaper(bucket, lows)) {
-    roaring_bitmap_flip_inplace(&bucket.roaring, lows.begin, lows.end);
+    bucket.flipInPlace(lows.begin, lows.end);
   } else {
-    bucket = roaring::Roaring(roaring_bitmap_flip(&bucket.roaring, lows.begin, lows.end));
+    bucket = bucket.flipped(lows.begin, lows.end);
   }
 }
 
@@ -89,17 +88,17 @@ roaring::Roaring maskedIntersection(const roaring::Roaring& bucket, LowRange low
   roaring::Roaring piece;
   for (const std::uint16_t* key = inside.begin; key != inside.end; ++key) {
     const std::uint64_t containerStart = std::uint64_t{*key} << kLowBitsPerContainer;
-    roaring_bitmap_add_range(&piece.roaring, std::max(lows.begin, containerStart),
-                             std::min(lows.end, containerStart + kContainerSpan));
+    piece.addRange(std::max(lows.begin, containerStart),
+                   std::min(lows.end, containerStart + kContainerSpan));
   }
-  roaring_bitmap_and_inplace(&piece.roaring, &bucket.roaring);
+  piece.intersectWith(bucket);
   return piece;
 }
 
 roaring::Roaring trimmedCopy(const roaring::Roaring& bucket, LowRange lows) {
   roaring::Roaring piece(bucket);
-  roaring_bitmap_remove_range(&piece.roaring, 0, lows.begin);
-  roaring_bitmap_remove_range(&piece.roaring, lows.end, kBucketSpan);
+  piece.removeRange(0, lows.begin);
+  piece.removeRange(lows.end, kBucketSpan);
   return piece;
 }
 
@@ -146,16 +145,15 @@ bool Bitmap::all(std::uint64_t startInc, std::uint64_t endEx) const {
   const std::uint32_t endKey = keyOf(endEx);
   if (endKey < startKey) return true;
   if (startKey == endKey) {
-    const roaring_bitmap_t* bucket = find(buckets, startKey);
-    return bucket != nullptr &&
-           roaring_bitmap_contains_range(bucket, lowOf(startInc), lowOf(endEx));
+    const roaring::Roaring* bucket = find(buckets, startKey);
+    return bucket != nullptr && bucket->containsRange(lowOf(startInc), lowOf(endEx));
   }
   const std::uint64_t lastKeyWithPiece = lowOf(endEx) == 0 ? endKey - std::uint64_t{1} : endKey;
   auto bucket = buckets.lower_bound(startKey);
   for (std::uint64_t key = startKey; key <= lastKeyWithPiece; ++key, ++bucket) {
     if (bucket == buckets.end() || bucket->first != key) return false;
     const LowRange lows = lowRangeIn(bucket->first, startInc, endEx);
-    if (!roaring_bitmap_contains_range(&bucket->second.roaring, lows.begin, lows.end)) return false;
+    if (!bucket->second.containsRange(lows.begin, lows.end)) return false;
   }
   return true;
 }
@@ -165,11 +163,10 @@ bool Bitmap::all(std::uint64_t startInc, std::uint64_t endEx) const {
 bool Bitmap::any(std::uint64_t startInc, std::uint64_t endEx) const {
   const auto [first, stop] = bucketsOfRange(buckets, startInc, endEx);
   for (auto bucket = first; bucket != stop; ++bucket) {
-    const roaring_bitmap_t* lowParts = &bucket->second.roaring;
+    const roaring::Roaring& lowParts = bucket->second;
     const LowRange lows = lowRangeIn(bucket->first, startInc, endEx);
-    const bool hit =
-        lows.wholeBucket() ? !roaring_bitmap_is_empty(lowParts)
-                           : roaring_bitmap_intersect_with_range(lowParts, lows.begin, lows.end);
+    const bool hit = lows.wholeBucket() ? !lowParts.isEmpty()
+                                        : lowParts.intersectsRange(lows.begin, lows.end);
     if (hit) return true;
   }
   return false;

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
-#include <new>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -24,22 +23,15 @@ constexpr std::uint64_t kLastPosition = ~std::uint64_t{0};
 constexpr std::int64_t kSignedSpan = static_cast<std::int64_t>(kBucketSpan);
 constexpr const char* kOutOfBounds = "Range Out of Bounds";
 
-bool holdsNothing(const roaring::Roaring& bucket) {
-  return roaring_bitmap_is_empty(&bucket.roaring);
-}
-
 // { v + offset : v in bucket, v >= fromLow, 0 <= v + offset < 2^32 }. Whole containers
 // move with roaring_bitmap_add_offset; the images of the low parts below fromLow are
 // then cut off the bottom of the result.
 roaring::Roaring shifted(const roaring::Roaring& bucket, std::int64_t offset,
                          std::uint64_t fromLow = 0) {
-  roaring_bitmap_t* moved = roaring_bitmap_add_offset(&bucket.roaring, offset);
-  if (moved == nullptr) throw std::bad_alloc();
-  roaring::Roaring result(moved);
+  roaring::Roaring result = bucket.shiftedBy(offset);
   const std::int64_t firstKept = static_cast<std::int64_t>(fromLow) + offset;
   if (firstKept > 0) {
-    roaring_bitmap_remove_range(&result.roaring, 0,
-                                std::min(static_cast<std::uint64_t>(firstKept), kBucketSpan));
+    result.removeRange(0, std::min(static_cast<std::uint64_t>(firstKept), kBucketSpan));
   }
   return result;
 }
@@ -65,11 +57,11 @@ MovedLowParts moveLowParts(roaring::Roaring source, std::int64_t offset) {
 // target = target ∪ part, leaving `part` empty; an empty target takes the containers
 // of `part` over without copying them.
 void absorb(roaring::Roaring& target, roaring::Roaring& part) {
-  if (holdsNothing(part)) return;
-  if (holdsNothing(target)) {
+  if (part.isEmpty()) return;
+  if (target.isEmpty()) {
     target = std::move(part);
   } else {
-    roaring_bitmap_or_inplace(&target.roaring, &part.roaring);
+    target.uniteWith(part);
     part = roaring::Roaring();
   }
 }
@@ -79,7 +71,7 @@ void absorb(roaring::Roaring& target, roaring::Roaring& part) {
 // carry positions past 2^64 - 1 before they start, so a key beyond the last one here
 // is a broken invariant; it is reported rather than wrapped around to key 0.
 void depositInto(Buckets& buckets, std::uint64_t key, roaring::Roaring& part) {
-  if (holdsNothing(part)) return;
+  if (part.isEmpty()) return;
   if (key > kLastKey) throw std::logic_error("shift carried positions past the last key");
   absorb(getOrCreateEntry(buckets, static_cast<std::uint32_t>(key))->second, part);
 }
@@ -99,13 +91,13 @@ void expandIntoNextKey(Buckets& buckets, std::uint64_t position, std::uint64_t b
   for (auto it = buckets.lower_bound(startKey); it != buckets.end() && it->first <= lastKey;
        ++it) {
     roaring::Roaring& bucket = it->second;
-    if (holdsNothing(bucket)) continue;
+    if (bucket.isEmpty()) continue;
     // A carry meant for a key without positions lands there on its own.
     if (carryKey != it->first) depositInto(buckets, carryKey, carry);
     if (it->first == startKey && lowOf(position) > 0) {
       roaring::Roaring crossing = shifted(bucket, offset - kSignedSpan);
       roaring::Roaring moved = shifted(bucket, offset, lowOf(position));
-      roaring_bitmap_remove_range(&bucket.roaring, lowOf(position), kBucketSpan);
+      bucket.removeRange(lowOf(position), kBucketSpan);
       absorb(bucket, moved);
       carry = std::move(crossing);
     } else {
@@ -134,12 +126,12 @@ void expandAcrossKeys(Buckets& buckets, std::uint64_t position, std::uint64_t by
   while (it != buckets.begin() && std::prev(it)->first >= startKey) {
     --it;
     roaring::Roaring& bucket = it->second;
-    if (holdsNothing(bucket)) continue;
+    if (bucket.isEmpty()) continue;
     MovedLowParts moved;
     if (it->first == startKey && lowOf(position) > 0) {
       moved = {shifted(bucket, lowStep, lowOf(position)),
                shifted(bucket, lowStep - kSignedSpan, lowOf(position))};
-      roaring_bitmap_remove_range(&bucket.roaring, lowOf(position), kBucketSpan);
+      bucket.removeRange(lowOf(position), kBucketSpan);
     } else {
       moved = moveLowParts(std::move(bucket), lowStep);
     }
@@ -162,7 +154,7 @@ roaring::Roaring contractAboveStartKey(Buckets& buckets, std::uint32_t startKey,
   while (above != buckets.begin() && std::prev(above)->first > startKey) {
     const auto current = std::prev(above);
     roaring::Roaring& bucket = current->second;
-    if (holdsNothing(bucket)) {
+    if (bucket.isEmpty()) {
       above = current;
       continue;
     }
@@ -172,7 +164,7 @@ roaring::Roaring contractAboveStartKey(Buckets& buckets, std::uint32_t startKey,
     absorb(moved.sameKey, carry);
     carry = std::move(moved.neighbourKey);
     carryKey = current->first - 1;
-    if (holdsNothing(moved.sameKey)) {
+    if (moved.sameKey.isEmpty()) {
       above = buckets.erase(current);
     } else {
       bucket = std::move(moved.sameKey);
@@ -190,14 +182,14 @@ roaring::Roaring contractAboveStartKey(Buckets& buckets, std::uint32_t startKey,
 void contractStartBucket(Buckets& buckets, std::uint64_t position, std::uint64_t by,
                          roaring::Roaring& carry) {
   roaring::Roaring& bucket = getOrCreateEntry(buckets, keyOf(position))->second;
-  if (holdsNothing(bucket)) {
+  if (bucket.isEmpty()) {
     bucket = std::move(carry);
     return;
   }
   const std::uint64_t low = lowOf(position);
   roaring::Roaring moved = shifted(bucket, -static_cast<std::int64_t>(by), low + 1);
   absorb(moved, carry);
-  roaring_bitmap_remove_range(&bucket.roaring, low - by + 1, kBucketSpan);
+  bucket.removeRange(low - by + 1, kBucketSpan);
   absorb(bucket, moved);
 }
 
@@ -222,8 +214,8 @@ void Bitmap::expand(std::uint64_t position, std::uint64_t by) {
 void Bitmap::contract(std::uint64_t position, std::uint64_t by) {
   const std::optional<std::uint64_t> lastPosition = last();
   if (!lastPosition || *lastPosition < position) return;
-  const roaring_bitmap_t* start = find(buckets, keyOf(position));
-  const bool startHoldsPositions = start != nullptr && !roaring_bitmap_is_empty(start);
+  const roaring::Roaring* start = find(buckets, keyOf(position));
+  const bool startHoldsPositions = start != nullptr && !start->isEmpty();
   if (startHoldsPositions ? lowOf(position) <= by : by > kBucketSpan) {
     throw std::invalid_argument(kOutOfBounds);
   }

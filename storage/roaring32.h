@@ -2,22 +2,33 @@
 
 #include <roaring.h>
 
+#include <cstdint>
+#include <new>
 #include <stdexcept>
 
 namespace roaring {
 
-// Owning handle of one CRoaring 32-bit bitmap. The bitmap is held by value, so a
-// bucket costs no extra allocation; copies go through roaring_bitmap_overwrite and
-// moves hand the containers over without touching them.
+// One bucket's 32-bit bitmap of low parts: an owning handle of a CRoaring bitmap held
+// by value, so a bucket costs no extra allocation. Copies go through
+// roaring_bitmap_overwrite and moves hand the containers over without touching them.
+//
+// Every member is one call into CRoaring. Members marked noexcept wrap calls that
+// neither allocate nor fail; all others may allocate and then throw std::bad_alloc
+// (or the fixed copy messages below). Ranges of low parts are half-open,
+// [begin, end) with end up to 2^32.
 class Roaring {
  public:
+  // The raw bitmap. Storage code calls the members below; tests read it directly.
   roaring_bitmap_t roaring;
 
   Roaring() noexcept { roaring_bitmap_init_cleared(&roaring); }
 
-  // Takes over a bitmap that a CRoaring decoder allocated: its containers move in,
-  // the now empty shell is freed.
-  explicit Roaring(roaring_bitmap_t* adopted) noexcept : roaring(*adopted) {
+  // Takes over a bitmap that CRoaring allocated (a decoder, a combining call): its
+  // containers move in, the now empty shell is freed. nullptr means CRoaring could not
+  // allocate it.
+  explicit Roaring(roaring_bitmap_t* adopted) {
+    if (adopted == nullptr) throw std::bad_alloc();
+    roaring = *adopted;
     roaring_free(adopted);
   }
 
@@ -50,6 +61,162 @@ class Roaring {
   }
 
   ~Roaring() { roaring_bitmap_clear(&roaring); }
+
+  // --- Counts and membership -----------------------------------------------------
+
+  bool isEmpty() const noexcept { return roaring_bitmap_is_empty(&roaring); }
+  std::uint64_t cardinality() const noexcept { return roaring_bitmap_get_cardinality(&roaring); }
+  bool contains(std::uint32_t low) const noexcept { return roaring_bitmap_contains(&roaring, low); }
+  // Every low part of [begin, end) is set (true for an empty range).
+  bool containsRange(std::uint64_t begin, std::uint64_t end) const noexcept {
+    return roaring_bitmap_contains_range(&roaring, begin, end);
+  }
+  // Some low part of [begin, end) is set.
+  bool intersectsRange(std::uint64_t begin, std::uint64_t end) const noexcept {
+    return roaring_bitmap_intersect_with_range(&roaring, begin, end);
+  }
+
+  // --- Extremes, rank, select ----------------------------------------------------
+
+  // The smallest / largest low part; only meaningful when not empty.
+  std::uint32_t minimum() const noexcept { return roaring_bitmap_minimum(&roaring); }
+  std::uint32_t maximum() const noexcept { return roaring_bitmap_maximum(&roaring); }
+  // Number of low parts <= low.
+  std::uint64_t rank(std::uint32_t low) const noexcept { return roaring_bitmap_rank(&roaring, low); }
+  // The low part with 0-based rank `ordinal`, written to `low`; false when there is none.
+  bool select(std::uint32_t ordinal, std::uint32_t& low) const noexcept {
+    return roaring_bitmap_select(&roaring, ordinal, &low);
+  }
+
+  // --- Point and range edits -----------------------------------------------------
+
+  void add(std::uint32_t low) { roaring_bitmap_add(&roaring, low); }
+  // add() for ascending runs of low parts; `context` remembers the last container.
+  void addBulk(roaring_bulk_context_t& context, std::uint32_t low) {
+    roaring_bitmap_add_bulk(&roaring, &context, low);
+  }
+  void remove(std::uint32_t low) { roaring_bitmap_remove(&roaring, low); }
+  void addRange(std::uint64_t begin, std::uint64_t end) { roaring_bitmap_add_range(&roaring, begin, end); }
+  void removeRange(std::uint64_t begin, std::uint64_t end) {
+    roaring_bitmap_remove_range(&roaring, begin, end);
+  }
+  // Releases every container.
+  void clear() noexcept { roaring_bitmap_clear(&roaring); }
+
+  // --- Algebra -------------------------------------------------------------------
+
+  // In place: this becomes this op other. `other` must be another bitmap.
+  void intersectWith(const Roaring& other) { roaring_bitmap_and_inplace(&roaring, &other.roaring); }
+  void subtract(const Roaring& other) { roaring_bitmap_andnot_inplace(&roaring, &other.roaring); }
+  void uniteWith(const Roaring& other) { roaring_bitmap_or_inplace(&roaring, &other.roaring); }
+  void symmetricDifferenceWith(const Roaring& other) {
+    roaring_bitmap_xor_inplace(&roaring, &other.roaring);
+  }
+  // New bitmaps: a op b.
+  static Roaring intersection(const Roaring& a, const Roaring& b) {
+    return Roaring(roaring_bitmap_and(&a.roaring, &b.roaring));
+  }
+  static Roaring difference(const Roaring& a, const Roaring& b) {
+    return Roaring(roaring_bitmap_andnot(&a.roaring, &b.roaring));
+  }
+  static Roaring unionOf(const Roaring& a, const Roaring& b) {
+    return Roaring(roaring_bitmap_or(&a.roaring, &b.roaring));
+  }
+  static Roaring symmetricDifference(const Roaring& a, const Roaring& b) {
+    return Roaring(roaring_bitmap_xor(&a.roaring, &b.roaring));
+  }
+  bool equals(const Roaring& other) const noexcept {
+    return roaring_bitmap_equals(&roaring, &other.roaring);
+  }
+  bool isSubsetOf(const Roaring& other) const noexcept {
+    return roaring_bitmap_is_subset(&roaring, &other.roaring);
+  }
+  // Toggles every low part of [begin, end): in place, or into a new bitmap.
+  void flipInPlace(std::uint64_t begin, std::uint64_t end) {
+    roaring_bitmap_flip_inplace(&roaring, begin, end);
+  }
+  Roaring flipped(std::uint64_t begin, std::uint64_t end) const {
+    return Roaring(roaring_bitmap_flip(&roaring, begin, end));
+  }
+  // { v + offset : v set, 0 <= v + offset < 2^32 }, as a new bitmap.
+  Roaring shiftedBy(std::int64_t offset) const {
+    return Roaring(roaring_bitmap_add_offset(&roaring, offset));
+  }
+
+  // --- Containers, layout, serialized sizes --------------------------------------
+
+  // CRoaring keeps one container per 2^16 low parts, in an array sorted by the
+  // container key (the upper 16 bits of the low parts it holds).
+  std::uint32_t containerCount() const noexcept {
+    return static_cast<std::uint32_t>(roaring.high_low_container.size);
+  }
+  const std::uint16_t* containerKeys() const noexcept { return roaring.high_low_container.keys; }
+  void runOptimize() { roaring_bitmap_run_optimize(&roaring); }
+  void shrinkToFit() { roaring_bitmap_shrink_to_fit(&roaring); }
+  std::size_t portableSizeInBytes() const noexcept {
+    return roaring_bitmap_portable_size_in_bytes(&roaring);
+  }
+  std::size_t nativeSizeInBytes() const noexcept { return roaring_bitmap_size_in_bytes(&roaring); }
+  // Writes the portable / native form at `out`; returns the bytes written.
+  std::size_t portableSerialize(char* out) const { return roaring_bitmap_portable_serialize(&roaring, out); }
+  std::size_t nativeSerialize(char* out) const { return roaring_bitmap_serialize(&roaring, out); }
+  // Replaces the content with the bitmap the portable or native form at `body`
+  // describes: from trusted bytes, or from `size` untrusted bytes, never reading past
+  // them. False, with the content unchanged, when the bytes cannot be decoded.
+  bool readFrom(const char* body, bool portable) {
+    return adoptDecoded(portable ? roaring_bitmap_portable_deserialize(body)
+                                 : roaring_bitmap_deserialize(body));
+  }
+  bool readFrom(const char* body, std::size_t size, bool portable) {
+    return adoptDecoded(portable ? roaring_bitmap_portable_deserialize_safe(body, size)
+                                 : roaring_bitmap_deserialize_safe(body, size));
+  }
+  // Bytes the portable form at `body` occupies by its own headers, reading at most
+  // `size` bytes; 0 when it does not fit.
+  static std::size_t portableSizeAt(const char* body, std::size_t size) noexcept {
+    return roaring_bitmap_portable_deserialize_size(body, size);
+  }
+  // CRoaring's own consistency check of an untrusted bitmap; `reason` names the fault.
+  bool isValid(const char*& reason) const noexcept {
+    return roaring_bitmap_internal_validate(&roaring, &reason);
+  }
+
+  // --- Walking the low parts -----------------------------------------------------
+
+  // Starts `it` at the smallest / largest low part (has_value false when empty).
+  void startAtFirst(roaring_uint32_iterator_t& it) const noexcept { roaring_iterator_init(&roaring, &it); }
+  void startAtLast(roaring_uint32_iterator_t& it) const noexcept {
+    roaring_iterator_init_last(&roaring, &it);
+  }
+  // Calls consume(lows, n) for the low parts in ascending order, read in chunks of up
+  // to 2048 (8 KiB, small enough to stay in the first-level cache while used).
+  template <typename Consume>
+  void forEachChunk(Consume&& consume) const {
+    constexpr std::uint32_t kChunk = 2048;
+    std::uint32_t chunk[kChunk];
+    roaring_uint32_iterator_t it;
+    startAtFirst(it);
+    while (it.has_value) {
+      const std::uint32_t read = roaring_uint32_iterator_read(&it, chunk, kChunk);
+      consume(static_cast<const std::uint32_t*>(chunk), read);
+    }
+  }
+  // Writes high | low for every low part, ascending, to out[0 .. cardinality()) and
+  // returns out + cardinality(). `high` has its lower 32 bits clear.
+  std::uint64_t* writePositions(std::uint64_t high, std::uint64_t* out) const;
+  // Calls visit(low) for every low part in ascending order while it returns true.
+  template <typename Visit>
+  void forEach(Visit&& visit) const {
+    roaring_iterate(
+        &roaring, [](std::uint32_t low, void* state) { return (*static_cast<Visit*>(state))(low); },
+        &visit);
+  }
+ private:
+  bool adoptDecoded(roaring_bitmap_t* decoded) {
+    if (decoded == nullptr) return false;
+    *this = Roaring(decoded);
+    return true;
+  }
 };
 
 }  // namespace roaring

@@ -240,6 +240,11 @@ std::vector<Comparison> comparisons() {
       {"DefaultVersusNonEmpty", Bitmap(), made({2 * kSpan}), false, true, true},
       {"EqualManyKeys", made({1, kSpan + 1, 6 * kSpan}, {2}), made({1, kSpan + 1, 6 * kSpan}, {5}),
        true, true, false},
+      // Same ends and container counts, so only the contents decide.
+      {"SameEndsOtherMiddle", made({1, 50, 100}), made({1, 60, 100}), false, false, false},
+      {"SameEndsSubset", made({1, 50, 100}), made({1, 50, 70, 100}), false, true, true},
+      {"SameEndsOtherContainer", made({1, 70000, 200000}), made({1, 140000, 200000}), false,
+       false, false},
   };
 }
 

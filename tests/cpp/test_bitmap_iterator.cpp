@@ -111,6 +111,24 @@ TEST(BitmapIterator, ComparisonsTreatTheEndAsGreatest) {
   }
 }
 
+// Buckets made only of run containers are written by another route than buckets
+// that hold array or bitset containers; both give the positions in order, also for a
+// run that fills a whole container at the top of a bucket.
+TEST(BitmapBulkOutput, CopyWritesRunAndMixedBucketsAlike) {
+  Bitmap bitmap;
+  bitmap.addRange(5, 70000);
+  bitmap.addRange(kSpan + 0xFFFF0000u, 2 * kSpan);
+  bitmap.addRange(3 * kSpan, 3 * kSpan + 1000);
+  for (std::uint64_t low : {70000u, 70002u, 200000u}) bitmap.add(3 * kSpan + low);
+  bitmap.add(kMax);
+  bitmap.persistedSize(true, true, false);  // run-optimizes every bucket
+  const Positions expected = positionsOf(bitmap);
+  Positions copied(expected.size() + 1, 77);
+  bitmap.copyPositionsTo(copied.data());
+  EXPECT_EQ(Positions(copied.begin(), copied.end() - 1), expected);
+  EXPECT_EQ(copied.back(), 77u);
+}
+
 TEST(BitmapBulkOutput, CopyAndMaskMatchThePositions) {
   const Bitmap bitmap = bitmapWithEmptyBuckets();
   const Positions expected = positionsOf(bitmap);
