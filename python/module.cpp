@@ -5,8 +5,6 @@
 #include "python/registration.h"
 
 PYBIND11_MODULE(_veltrane_rec_extension, module) {
-#ifdef VELTRANE_HAS_SCANNER
   registerMemoryScanner(module);
-#endif
   registerBitmap(module);
 }
