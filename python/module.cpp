@@ -5,10 +5,8 @@
 #include "python/registration.h"
 
 PYBIND11_MODULE(_veltrane_rec_extension, module) {
-#ifdef VELTRANE_HAS_SCANNER
   registerMemoryScanner(module);
   refusePickling(module.attr("MemoryScanner"), "make a new one with MemoryScanner()");
-#endif
   registerBitmap(module);
   refusePickling(module.attr("Bitmap"), "use its .copy() method");
 }
