@@ -7,6 +7,7 @@
 #include <pybind11/stl.h>
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -16,6 +17,7 @@
 #include "python/fast_calls.h"
 #include "python/registration.h"
 #include "python/tracked_bitmap.h"
+#include "storage/allocation_hooks.h"
 
 namespace py = pybind11;
 using veltrane::storage::Bitmap;
@@ -76,11 +78,20 @@ constexpr auto flipPositions = [](TrackedBitmap& self, Position position, Option
 }  // namespace
 
 void registerBitmap(py::module_& module) {
+  // A bucket copy that ran out of memory keeps its fixed message but is reported as
+  // the MemoryError it is.
+  py::register_exception_translator([](std::exception_ptr thrown) {
+    try {
+      if (thrown) std::rethrow_exception(thrown);
+    } catch (const veltrane::storage::BucketCopyFailure& failure) {
+      PyErr_SetString(PyExc_MemoryError, failure.what());
+    }
+  });
   py::class_<TrackedBitmap, std::unique_ptr<TrackedBitmap>> bitmap(module, "Bitmap");
   const auto other = py::arg("other");
 
   bitmap
-      .def(py::init([](const std::optional<py::array_t<std::uint64_t>>& indices) { return bitmapFromIndices(indices); }), py::arg("indices") = py::none())
+      .def(py::init([](const std::optional<PositionIndices>& indices) { return bitmapFromIndices(indices); }), py::arg("indices") = py::none())
       .def("copy", [](const TrackedBitmap& self) { return TrackedBitmap(self); })
       .def("slice",
            [](const TrackedBitmap& self, Position startInc, Position endInc) {

@@ -6,7 +6,9 @@
 #include <new>
 #include <utility>
 
+#include "storage/allocation_hooks.h"
 #include "storage/bitmap.h"
+#include "storage/safe_bucket_edits.h"
 
 namespace veltrane::storage {
 
@@ -67,7 +69,7 @@ void mergeInto(Buckets& mine, const Buckets& theirs, InPlaceCombine combine) {
   for (const auto& [key, bucket] : theirs) {
     auto target = lookup.seek(key);
     if (target != lookup.end() && target->first == key) {
-      combine(&target->second.roaring, &bucket.roaring);
+      combineInto(target->second, bucket, combine);
     } else {
       target = mine.emplace_hint(target, key, roaring::Roaring());
       target->second = bucket;
@@ -175,16 +177,14 @@ bool restIsEmpty(Buckets::const_iterator from, Buckets::const_iterator end) {
 }  // namespace
 
 // A self-operand leaves the positions as they are; CRoaring is never handed one
-// bitmap on both sides.
+// bitmap on both sides. CRoaring's in-place intersection and difference compact the
+// container array as they go, which an allocation failure would leave half done; so
+// each bucket's new content is made aside and takes the bucket's place when complete.
 Bitmap& Bitmap::operator&=(const Bitmap& other) {
   if (this == &other) return *this;
   AscendingLookup lookup(other.buckets);
   for (auto& [key, bucket] : buckets) {
-    if (const roaring_bitmap_t* theirs = lookup.find(key)) {
-      roaring_bitmap_and_inplace(&bucket.roaring, theirs);
-    } else {
-      bucket = roaring::Roaring();
-    }
+    bucket = intersectionOf(bucket, lookup.find(key));
   }
   return *this;
 }
@@ -197,9 +197,8 @@ Bitmap& Bitmap::operator-=(const Bitmap& other) {
   if (buckets.empty() || other.buckets.empty()) return *this;
   AscendingLookup lookup(other.buckets);
   for (auto& [key, bucket] : buckets) {
-    if (const roaring_bitmap_t* theirs = lookup.find(key)) {
-      roaring_bitmap_andnot_inplace(&bucket.roaring, theirs);
-    }
+    const roaring_bitmap_t* theirs = lookup.find(key);
+    if (holdsPositions(&bucket.roaring) && holdsPositions(theirs)) bucket = differenceOf(bucket, theirs);
   }
   return *this;
 }

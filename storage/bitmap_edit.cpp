@@ -4,16 +4,24 @@
 #include <utility>
 #include <vector>
 
+#include "storage/allocation_hooks.h"
 #include "storage/bitmap.h"
 #include "storage/bucket_access.h"
 #include "storage/key_span.h"
+#include "storage/safe_bucket_edits.h"
 #include "storage/sorted_copy.h"
 
 namespace veltrane::storage {
 
-Bitmap::Bitmap() { buckets.emplace(0, roaring::Roaring()); }
+Bitmap::Bitmap() {
+  installAllocationHooks();
+  buckets.emplace(0, roaring::Roaring());
+}
 
-Bitmap::Bitmap(std::size_t count, const std::uint64_t* values) { addMany(count, values); }
+Bitmap::Bitmap(std::size_t count, const std::uint64_t* values) {
+  installAllocationHooks();
+  addMany(count, values);
+}
 
 Bitmap::Bitmap(const Bitmap& other) : buckets(other.buckets) {}
 
@@ -46,7 +54,7 @@ Bitmap Bitmap::of(std::size_t count, ...) {
 }
 
 void Bitmap::add(std::uint64_t position) {
-  roaring_bitmap_add(&getOrCreate(buckets, keyOf(position)), lowOf(position));
+  editBucket(roaring_bitmap_add, &getOrCreate(buckets, keyOf(position)), lowOf(position));
 }
 
 namespace {
@@ -66,7 +74,7 @@ void addInOrder(Bitmap::Buckets& buckets, std::size_t count, const std::uint64_t
       bucket = &getOrCreate(buckets, currentKey);
       context = roaring_bulk_context_t{};
     }
-    roaring_bitmap_add_bulk(bucket, &context, lowOf(value));
+    editBucket(roaring_bitmap_add_bulk, bucket, &context, lowOf(value));
   }
 }
 
@@ -90,14 +98,21 @@ void Bitmap::addMany(std::size_t count, const std::uint64_t* values) {
 
 void Bitmap::remove(std::uint64_t position) {
   if (roaring_bitmap_t* bucket = find(buckets, keyOf(position))) {
-    roaring_bitmap_remove(bucket, lowOf(position));
+    reserveRoomForRunSplit(*bucket, lowOf(position));
+    editBucket(roaring_bitmap_remove, bucket, lowOf(position));
   }
 }
 
 void Bitmap::addRange(std::uint64_t start, std::uint64_t endEx) {
   forEachKeyOfRange(start, endEx, [this](std::uint32_t key, LowRange lows) {
-    roaring_bitmap_t* bucket = &getOrCreate(buckets, key);
-    if (!lows.empty()) roaring_bitmap_add_range_closed(bucket, lows.begin, lows.end - 1);
+    roaring::Roaring& bucket = getOrCreateEntry(buckets, key)->second;
+    if (lows.empty()) return;
+    if (hasEveryContainerOf(bucket.roaring, lows)) {
+      editBucket(roaring_bitmap_add_range_closed, &bucket.roaring,
+                 static_cast<std::uint32_t>(lows.begin), static_cast<std::uint32_t>(lows.end - 1));
+    } else {
+      combineInto(bucket, bucketOfRange(lows), roaring_bitmap_or_inplace);
+    }
   });
 }
 
@@ -107,7 +122,7 @@ void Bitmap::removeRange(std::uint64_t start, std::uint64_t endEx) {
     if (lows.wholeBucket()) {
       roaring_bitmap_clear(bucket);
     } else if (!lows.empty()) {
-      roaring_bitmap_remove_range_closed(bucket, lows.begin, lows.end - 1);
+      clearLowRange(*bucket, lows);
     }
   });
 }

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "storage/allocation_hooks.h"
 #include "storage/bitmap.h"
 #include "storage/bucket_access.h"
 
@@ -211,8 +212,8 @@ void appendLowParts(const roaring_bitmap_t& bucket, std::string& text) {
 
 std::uint64_t Bitmap::persistedSize(bool portable, bool optimize, bool shrink) {
   for (auto& entry : buckets) {
-    if (optimize) roaring_bitmap_run_optimize(&entry.second.roaring);
-    if (shrink) roaring_bitmap_shrink_to_fit(&entry.second.roaring);
+    if (optimize) editBucket(roaring_bitmap_run_optimize, &entry.second.roaring);
+    if (shrink) editBucket(roaring_bitmap_shrink_to_fit, &entry.second.roaring);
   }
   return formSize(buckets, portable);
 }

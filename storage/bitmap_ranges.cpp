@@ -2,12 +2,15 @@
 // split along bucket boundaries.
 #include <algorithm>
 #include <cstdint>
+#include <new>
 #include <stdexcept>
 #include <string>
 
+#include "storage/allocation_hooks.h"
 #include "storage/bitmap.h"
 #include "storage/bucket_access.h"
 #include "storage/key_span.h"
+#include "storage/safe_bucket_edits.h"
 
 namespace veltrane::storage {
 
@@ -16,7 +19,6 @@ namespace {
 // Inside a bucket CRoaring keeps one container per 2^16 low parts, in an array sorted
 // by container key. The costs of the two flips and of cutting out a slice depend on
 // how many containers sit inside and beyond the piece, read from that array.
-constexpr int kLowBitsPerContainer = 16;
 constexpr std::uint64_t kContainerSpan = std::uint64_t{1} << kLowBitsPerContainer;
 
 std::uint16_t containerKeyOf(std::uint64_t low) {
@@ -76,7 +78,7 @@ bool inPlaceFlipIsCheaper(const roaring::Roaring& bucket, LowRange lows) {
 void flipPiece(roaring::Roaring& bucket, LowRange lows) {
   if (lows.empty()) return;
   if (inPlaceFlipIsCheaper(bucket, lows)) {
-    roaring_bitmap_flip_inplace(&bucket.roaring, lows.begin, lows.end);
+    editBucket(roaring_bitmap_flip_inplace, &bucket.roaring, lows.begin, lows.end);
   } else {
     bucket = roaring::Roaring(roaring_bitmap_flip(&bucket.roaring, lows.begin, lows.end));
   }
@@ -86,20 +88,22 @@ void flipPiece(roaring::Roaring& bucket, LowRange lows) {
 // `inside`, so that nothing beyond those containers is touched or copied.
 roaring::Roaring maskedIntersection(const roaring::Roaring& bucket, LowRange lows,
                                     ContainerKeys inside) {
-  roaring::Roaring piece;
+  roaring::Roaring mask;
   for (const std::uint16_t* key = inside.begin; key != inside.end; ++key) {
     const std::uint64_t containerStart = std::uint64_t{*key} << kLowBitsPerContainer;
-    roaring_bitmap_add_range(&piece.roaring, std::max(lows.begin, containerStart),
-                             std::min(lows.end, containerStart + kContainerSpan));
+    const roaring::Roaring share = bucketOfRange(
+        LowRange{std::max(lows.begin, containerStart), std::min(lows.end, containerStart + kContainerSpan)});
+    combineInto(mask, share, roaring_bitmap_or_inplace);
   }
-  roaring_bitmap_and_inplace(&piece.roaring, &bucket.roaring);
-  return piece;
+  roaring_bitmap_t* piece = roaring_bitmap_and(&mask.roaring, &bucket.roaring);
+  if (piece == nullptr) throw std::bad_alloc();
+  return roaring::Roaring(piece);
 }
 
 roaring::Roaring trimmedCopy(const roaring::Roaring& bucket, LowRange lows) {
   roaring::Roaring piece(bucket);
-  roaring_bitmap_remove_range(&piece.roaring, 0, lows.begin);
-  roaring_bitmap_remove_range(&piece.roaring, lows.end, kBucketSpan);
+  if (lows.begin > 0) clearLowRange(piece.roaring, LowRange{0, lows.begin});
+  if (lows.end < kBucketSpan) clearLowRange(piece.roaring, LowRange{lows.end, kBucketSpan});
   return piece;
 }
 

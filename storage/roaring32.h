@@ -4,6 +4,8 @@
 
 #include <stdexcept>
 
+#include "storage/allocation_hooks.h"
+
 namespace roaring {
 
 // Owning handle of one CRoaring 32-bit bitmap. The bitmap is held by value, so a
@@ -23,9 +25,8 @@ class Roaring {
 
   Roaring(const Roaring& other) {
     roaring_bitmap_init_cleared(&roaring);
-    if (!roaring_bitmap_overwrite(&roaring, &other.roaring)) {
-      roaring_bitmap_clear(&roaring);
-      throw std::runtime_error("failed roaring_bitmap_overwrite in constructor");
+    if (!overwriteWith(other)) {
+      throw veltrane::storage::BucketCopyFailure("failed roaring_bitmap_overwrite in constructor");
     }
   }
 
@@ -33,9 +34,10 @@ class Roaring {
     roaring_bitmap_init_cleared(&other.roaring);
   }
 
+  // A failed assignment leaves the target empty.
   Roaring& operator=(const Roaring& other) {
-    if (this != &other && !roaring_bitmap_overwrite(&roaring, &other.roaring)) {
-      throw std::runtime_error("failed memory alloc in assignment");
+    if (this != &other && !overwriteWith(other)) {
+      throw veltrane::storage::BucketCopyFailure("failed memory alloc in assignment");
     }
     return *this;
   }
@@ -50,6 +52,19 @@ class Roaring {
   }
 
   ~Roaring() { roaring_bitmap_clear(&roaring); }
+
+ private:
+  // roaring_bitmap_overwrite checks its allocations, so it is run with failures
+  // reported as null. When it fails, the target's containers are already released
+  // (it frees them before it allocates) but may still be counted: the count is
+  // dropped before the target is cleared.
+  bool overwriteWith(const Roaring& other) {
+    const veltrane::storage::NullOnAllocationFailure reportAsNull;
+    if (roaring_bitmap_overwrite(&roaring, &other.roaring)) return true;
+    roaring.high_low_container.size = 0;
+    roaring_bitmap_clear(&roaring);
+    return false;
+  }
 };
 
 }  // namespace roaring
