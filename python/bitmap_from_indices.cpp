@@ -3,8 +3,8 @@
 // NumPy's forced cast to unsigned 64-bit integers turns -1 into 2^64 - 1, NaN into
 // 2^63 and 2^64 into 0, so the elements are checked in their own type first: unsigned
 // integers need no check, signed integers one comparison, other types (floats, complex
-// numbers by their real part, Python objects) a range test. Each check is one
-// vectorised NumPy pass.
+// numbers by their real part, Python objects) a range test, each a vectorised NumPy
+// pass.
 #include <pybind11/numpy.h>
 
 #include <cstdint>
@@ -49,9 +49,25 @@ void refuseMisplaced(const py::array& values, const py::object& mask) {
   if (!mask.is_none()) flags = flags.attr("__and__")(mask.attr("__invert__")());
   if (!flags.attr("any")().cast<bool>()) return;
   const auto index = flags.attr("argmax")().cast<py::ssize_t>();
-  const std::string value = py::str(values.attr("__getitem__")(index).attr("item")());
+  // NumPy scalars are shown as the Python numbers they hold; object arrays hold those.
+  py::object element = values.attr("__getitem__")(index);
+  if (py::hasattr(element, "item")) element = element.attr("item")();
+  const std::string value = py::str(element);
   throw py::value_error("indices[" + std::to_string(index) + "] is " + value +
                         ", which is no position: positions run from 0 to 18446744073709551615");
+}
+
+// The elements in their own type, or null when NumPy cannot make an array of them: an
+// array as it is; anything else (lists, tuples) as Python objects, which keeps large
+// ints exact where a common NumPy type would round them. The cast reuses this array.
+py::object elementsOf(py::handle source) {
+  if (py::isinstance<py::array>(source)) return py::reinterpret_borrow<py::object>(source);
+  try {
+    return py::module_::import("numpy").attr("asarray")(source, py::dtype("O"));
+  } catch (const py::error_already_set& error) {
+    if (error.matches(PyExc_ImportError)) throw;
+    return py::object();
+  }
 }
 
 py::object maskedArrayType() { return py::module_::import("numpy.ma").attr("MaskedArray"); }
@@ -68,11 +84,10 @@ std::optional<Positions> loadPositionIndices(py::handle source, bool convert) {
   if (isPlainNdarray(source) && Positions::check_(source)) {
     return py::reinterpret_borrow<Positions>(source);
   }
-  // The elements in their own type: the object itself when it is an array, otherwise
-  // NumPy's conversion of it, which the cast below then reuses.
-  const py::array values = py::array::ensure(source);
-  py::object toCast = values ? py::object(values) : py::reinterpret_borrow<py::object>(source);
-  if (values && values.ndim() == 1) {
+  const py::object elements = elementsOf(source);
+  py::object toCast = elements ? elements : py::reinterpret_borrow<py::object>(source);
+  const auto values = py::reinterpret_borrow<py::array>(elements);
+  if (elements && values.ndim() == 1) {
     const bool masked = !isPlainNdarray(source) && py::isinstance(source, maskedArrayType());
     refuseMisplaced(values, masked ? maskOf(source) : py::object(py::none()));
     if (masked) toCast = source.attr("compressed")();

@@ -106,13 +106,7 @@ void Bitmap::remove(std::uint64_t position) {
 void Bitmap::addRange(std::uint64_t start, std::uint64_t endEx) {
   forEachKeyOfRange(start, endEx, [this](std::uint32_t key, LowRange lows) {
     roaring::Roaring& bucket = getOrCreateEntry(buckets, key)->second;
-    if (lows.empty()) return;
-    if (hasEveryContainerOf(bucket.roaring, lows)) {
-      editBucket(roaring_bitmap_add_range_closed, &bucket.roaring,
-                 static_cast<std::uint32_t>(lows.begin), static_cast<std::uint32_t>(lows.end - 1));
-    } else {
-      combineInto(bucket, bucketOfRange(lows), roaring_bitmap_or_inplace);
-    }
+    if (!lows.empty()) addLowRange(bucket, lows);
   });
 }
 

@@ -91,9 +91,8 @@ roaring::Roaring maskedIntersection(const roaring::Roaring& bucket, LowRange low
   roaring::Roaring mask;
   for (const std::uint16_t* key = inside.begin; key != inside.end; ++key) {
     const std::uint64_t containerStart = std::uint64_t{*key} << kLowBitsPerContainer;
-    const roaring::Roaring share = bucketOfRange(
-        LowRange{std::max(lows.begin, containerStart), std::min(lows.end, containerStart + kContainerSpan)});
-    combineInto(mask, share, roaring_bitmap_or_inplace);
+    addThroughRangeBucket(mask, LowRange{std::max(lows.begin, containerStart),
+                                         std::min(lows.end, containerStart + kContainerSpan)});
   }
   roaring_bitmap_t* piece = roaring_bitmap_and(&mask.roaring, &bucket.roaring);
   if (piece == nullptr) throw std::bad_alloc();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <new>
+#include <utility>
 
 #include "storage/allocation_hooks.h"
 #include "storage/key_span.h"
@@ -34,12 +35,27 @@ inline bool hasEveryContainerOf(const roaring_bitmap_t& bucket, LowRange lows) {
   return stop - first == lastKey - firstKey + 1;
 }
 
-// A bucket holding exactly the low values of `lows`.
-inline roaring::Roaring bucketOfRange(LowRange lows) {
-  if (lows.empty()) return roaring::Roaring();
+// Adds the low values of the non-empty range `lows` to `bucket` through a bucket of
+// the range, which an empty bucket takes over as it is.
+inline void addThroughRangeBucket(roaring::Roaring& bucket, LowRange lows) {
   roaring_bitmap_t* made = roaring_bitmap_from_range(lows.begin, lows.end, 1);
   if (made == nullptr) throw std::bad_alloc();
-  return roaring::Roaring(made);
+  roaring::Roaring range(made);
+  if (roaring_bitmap_is_empty(&bucket.roaring)) {
+    bucket = std::move(range);
+  } else {
+    editBucket(roaring_bitmap_or_inplace, &bucket.roaring, &range.roaring);
+  }
+}
+
+// Sets the non-empty range `lows` in `bucket`.
+inline void addLowRange(roaring::Roaring& bucket, LowRange lows) {
+  if (hasEveryContainerOf(bucket.roaring, lows)) {
+    editBucket(roaring_bitmap_add_range_closed, &bucket.roaring,
+               static_cast<std::uint32_t>(lows.begin), static_cast<std::uint32_t>(lows.end - 1));
+  } else {
+    addThroughRangeBucket(bucket, lows);
+  }
 }
 
 // Clears the non-empty range `lows` of `bucket`. CRoaring's range removal compacts

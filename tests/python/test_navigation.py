@@ -56,3 +56,12 @@ def test_neighbour_search_leaves_an_empty_bucket_in_the_serialized_form():
     assert bitmap.self_or_next(3 * SPAN) == 0
     assert bitmap.persisted_size() > before
     assert list(bitmap) == [5]
+
+
+def test_nth_reaches_every_position_of_a_full_bucket():
+    bitmap = Bitmap()
+    bitmap.set(0, SPAN)
+    bitmap.set(SPAN + 3)
+    assert [bitmap.nth(o) for o in (0, SPAN - 2, SPAN - 1, SPAN)] == [0, SPAN - 2, SPAN - 1, SPAN + 3]
+    with pytest.raises(RuntimeError, match=re.escape(f"The ordinal value [ {SPAN + 1}] is greater")):
+        bitmap.nth(SPAN + 1)
