@@ -82,19 +82,24 @@ fetch_croaring() {
   cp "$tmp"/*/pyroaring/roaring.c "$tmp"/*/pyroaring/roaring.h "$deps/"
 }
 
+# Rebuilt when the sources are newer or the flags changed (recorded next to the library).
 build_croaring() {
-  local lib="$deps/$1/libroaring.a" flags=$2
-  [ -f "$lib" ] && [ "$lib" -nt "$deps/roaring.c" ] && return
+  local lib="$deps/$1/libroaring.a" flags=$2 stamp="$deps/$1/flags"
+  [ -f "$lib" ] && [ "$lib" -nt "$deps/roaring.c" ] && [ "$(cat "$stamp" 2>/dev/null)" = "$flags" ] && return
   echo "setup: building CRoaring ($1)"
   mkdir -p "$deps/$1"
   # shellcheck disable=SC2086
   cc -std=c11 -fPIC $flags -c "$deps/roaring.c" -o "$deps/$1/roaring.o" ||
     die "could not compile roaring.c"
+  rm -f "$lib"
   ar rcs "$lib" "$deps/$1/roaring.o"
+  echo "$flags" >"$stamp"
 }
 
 install_debian_packages
 make_venv
 fetch_croaring
-build_croaring release "-O3 -DNDEBUG"
-build_croaring sanitize "-O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined"
+# -fexceptions: the allocation hooks of storage/allocation_hooks.cpp throw std::bad_alloc
+# out of CRoaring's allocation calls, and the exception must unwind through its C frames.
+build_croaring release "-O3 -DNDEBUG -fexceptions"
+build_croaring sanitize "-O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined -fexceptions"
