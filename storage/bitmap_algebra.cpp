@@ -6,7 +6,6 @@
 #include <new>
 #include <utility>
 
-#include "storage/allocation_hooks.h"
 #include "storage/bitmap.h"
 #include "storage/safe_bucket_edits.h"
 
@@ -198,7 +197,9 @@ Bitmap& Bitmap::operator-=(const Bitmap& other) {
   AscendingLookup lookup(other.buckets);
   for (auto& [key, bucket] : buckets) {
     const roaring_bitmap_t* theirs = lookup.find(key);
-    if (holdsPositions(&bucket.roaring) && holdsPositions(theirs)) bucket = differenceOf(bucket, theirs);
+    if (holdsPositions(&bucket.roaring) && holdsPositions(theirs)) {
+      bucket = differenceOf(bucket, theirs);
+    }
   }
   return *this;
 }
