@@ -125,8 +125,9 @@ PyObject* fastEdit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
         } else {
           (bitmap->edited().*range)(*position, *endEx);
         }
-      } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
+      } catch (const std::bad_alloc& error) {
+        PyErr_SetString(PyExc_MemoryError, error.what());
+        return nullptr;
       }
       Py_RETURN_NONE;
     }
