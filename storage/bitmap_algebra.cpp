@@ -6,7 +6,6 @@
 #include <iterator>
 #include <utility>
 
-#include "storage/allocation_hooks.h"
 #include "storage/bitmap.h"
 #include "storage/bucket_access.h"
 #include "storage/safe_bucket_edits.h"
@@ -198,7 +197,9 @@ Bitmap& Bitmap::operator-=(const Bitmap& other) {
   AscendingLookup lookup(other.buckets);
   for (auto& [key, bucket] : buckets) {
     const Bucket* theirs = lookup.find(key);
-    if (holdsPositions(&bucket) && holdsPositions(theirs)) bucket = differenceOf(bucket, theirs);
+    if (holdsPositions(&bucket) && holdsPositions(theirs)) {
+      bucket = differenceOf(bucket, theirs);
+    }
   }
   return *this;
 }

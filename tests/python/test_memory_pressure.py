@@ -153,3 +153,21 @@ def test_reported_crashes_are_memory_errors(limit, call):
     """)
     assert child.returncode == 0, child.stderr[-3000:]
     assert child.stdout.split() == ["MemoryError"]
+
+
+def test_the_fast_path_of_set_raises_what_the_registered_method_raises():
+    child = run_child(CHILD_SETUP + """
+    for call in (lambda b: b.set(0, 2**44), lambda b: b.set(0, endEx=2**44)):
+        b = Bitmap()
+        soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+        resource.setrlimit(resource.RLIMIT_AS, (address_space() + 64 * 2**20, hard))
+        try:
+            call(b)
+        except MemoryError as error:
+            print(repr(error))
+        finally:
+            resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+    """)
+    assert child.returncode == 0, child.stderr[-3000:]
+    fast, registered = child.stdout.splitlines()
+    assert fast == registered == "MemoryError('std::bad_alloc')"
