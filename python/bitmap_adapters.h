@@ -6,13 +6,14 @@
 #include <cstdint>
 #include <optional>
 
+#include "python/position_indices.h"
 #include "python/tracked_bitmap.h"
 
 // Adapters between Python objects and the core, one per Python method that needs
 // more than argument conversion.
 
 // Bitmap(indices=None): the distinct values of a one-dimensional array.
-veltrane::storage::Bitmap bitmapFromIndices(const std::optional<pybind11::array_t<std::uint64_t>>& indices);
+veltrane::storage::Bitmap bitmapFromIndices(const std::optional<PositionIndices>& indices);
 
 // write(buffer, portable) and the static read(buffer, portable).
 std::uint64_t writeToBuffer(const veltrane::storage::Bitmap& bitmap, const pybind11::buffer& buffer,

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 #include "python/bitmap_adapters.h"
 
@@ -12,29 +13,41 @@ namespace py = pybind11;
 
 namespace {
 
-// Lengths of 2^63 and more reach NumPy as negative sizes, which it refuses with its
-// own error; so does any length it cannot allocate.
-py::ssize_t asArrayLength(std::uint64_t length) { return static_cast<py::ssize_t>(length); }
+constexpr auto kLargestArrayLength = static_cast<std::uint64_t>(PY_SSIZE_T_MAX);
+
+// An array length NumPy can hold. Longer ones (NumPy's lengths are signed) are refused
+// here, naming the length; `length` is the text of lengths beyond 64 bits. A length
+// NumPy can hold but not allocate fails with NumPy's MemoryError.
+py::ssize_t asArrayLength(std::uint64_t length, const char* method, const std::string& text) {
+  if (length > kLargestArrayLength) {
+    throw std::length_error(std::string(method) + " length " + text + " is too large for an array");
+  }
+  return static_cast<py::ssize_t>(length);
+}
+
+py::ssize_t asArrayLength(std::uint64_t length, const char* method) {
+  return asArrayLength(length, method, std::to_string(length));
+}
 
 }  // namespace
 
 py::array indexArray(const veltrane::storage::Bitmap& bitmap) {
-  py::array_t<std::uint64_t> positions(asArrayLength(bitmap.cardinality()));
+  py::array_t<std::uint64_t> positions(asArrayLength(bitmap.cardinality(), "index_array"));
   bitmap.copyPositionsTo(positions.mutable_data());
   return std::move(positions);
 }
 
 // The mask covers offset .. last(). Its length last() - offset + 1 is 2^64 when the
-// span covers every position, which no 64-bit length can express: that is refused
-// before anything is allocated.
+// span covers every position, which no 64-bit length can express. Lengths NumPy
+// cannot hold are refused before anything is allocated.
 py::array boolArray(const veltrane::storage::Bitmap& bitmap, bool invert, bool relative) {
   if (bitmap.cardinality() == 0) return py::array_t<bool>(0);
   const std::uint64_t offset = relative ? *bitmap.first() : 0;
   const std::uint64_t span = *bitmap.last() - offset;
-  if (span == ~std::uint64_t{0}) {
-    throw std::length_error("bool_array length 18446744073709551616 is too large for an array");
-  }
-  py::array_t<bool> mask(asArrayLength(span + 1));
+  const py::ssize_t length = span == ~std::uint64_t{0}
+                                 ? asArrayLength(span, "bool_array", "18446744073709551616")
+                                 : asArrayLength(span + 1, "bool_array");
+  py::array_t<bool> mask(length);
   auto* bytes = reinterpret_cast<std::uint8_t*>(mask.mutable_data());
   std::memset(bytes, invert ? 1 : 0, span + 1);
   bitmap.markPositionsIn(bytes, offset, invert);

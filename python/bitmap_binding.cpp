@@ -8,6 +8,7 @@
 #include <pybind11/stl.h>
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -17,6 +18,7 @@
 #include "python/fast_calls.h"
 #include "python/registration.h"
 #include "python/tracked_bitmap.h"
+#include "storage/allocation_hooks.h"
 
 namespace py = pybind11;
 using veltrane::storage::Bitmap;
@@ -101,13 +103,22 @@ bool related(const TrackedBitmap& self, const TrackedBitmap& other) {
 }  // namespace
 
 void registerBitmap(py::module_& module) {
+  // A bucket copy that ran out of memory keeps its fixed message but is reported as
+  // the MemoryError it is.
+  py::register_exception_translator([](std::exception_ptr thrown) {
+    try {
+      if (thrown) std::rethrow_exception(thrown);
+    } catch (const veltrane::storage::BucketCopyFailure& failure) {
+      PyErr_SetString(PyExc_MemoryError, failure.what());
+    }
+  });
   using fast_calls::FastClass;
   py::class_<TrackedBitmap, std::unique_ptr<TrackedBitmap>> bitmap(module, "Bitmap");
   FastClass<TrackedBitmap> fast(bitmap);
   const auto other = py::arg("other");
   const auto position = py::arg("position");
 
-  bitmap.def(py::init([](const std::optional<py::array_t<std::uint64_t>>& indices) { return TrackedBitmap(bitmapFromIndices(indices)); }), py::arg("indices") = py::none());
+  bitmap.def(py::init([](const std::optional<PositionIndices>& indices) { return TrackedBitmap(bitmapFromIndices(indices)); }), py::arg("indices") = py::none());
   fast.method<&copyOf>("copy");
   bitmap
       .def("slice",

@@ -8,6 +8,7 @@
 
 #include "storage/bitmap.h"
 #include "storage/bucket_access.h"
+#include "storage/safe_bucket_edits.h"
 
 namespace veltrane::storage {
 
@@ -63,7 +64,7 @@ void mergeInto(Buckets& mine, const Buckets& theirs, InPlaceCombine combine) {
   for (const auto& [key, bucket] : theirs) {
     auto target = lookup.seek(key);
     if (target != lookup.end() && target->first == key) {
-      (target->second.*combine)(bucket);
+      combineInto(target->second, bucket, combine);
     } else {
       target = mine.emplace_hint(target, key, Bucket());
       target->second = bucket;
@@ -175,16 +176,14 @@ void emptyEveryBucket(Buckets& buckets) {
 }  // namespace
 
 // A self-operand leaves the positions as they are; CRoaring is never handed one
-// bitmap on both sides.
+// bitmap on both sides. CRoaring's in-place intersection and difference compact the
+// container array as they go, which an allocation failure would leave half done; so
+// each bucket's new content is made aside and takes the bucket's place when complete.
 Bitmap& Bitmap::operator&=(const Bitmap& other) {
   if (this == &other) return *this;
   AscendingLookup lookup(other.buckets);
   for (auto& [key, bucket] : buckets) {
-    if (const Bucket* theirs = lookup.find(key)) {
-      bucket.intersectWith(*theirs);
-    } else {
-      bucket = Bucket();
-    }
+    bucket = intersectionOf(bucket, lookup.find(key));
   }
   return *this;
 }
@@ -197,7 +196,10 @@ Bitmap& Bitmap::operator-=(const Bitmap& other) {
   if (buckets.empty() || other.buckets.empty()) return *this;
   AscendingLookup lookup(other.buckets);
   for (auto& [key, bucket] : buckets) {
-    if (const Bucket* theirs = lookup.find(key)) bucket.subtract(*theirs);
+    const Bucket* theirs = lookup.find(key);
+    if (holdsPositions(&bucket) && holdsPositions(theirs)) {
+      bucket = differenceOf(bucket, theirs);
+    }
   }
   return *this;
 }

@@ -4,16 +4,24 @@
 #include <utility>
 #include <vector>
 
+#include "storage/allocation_hooks.h"
 #include "storage/bitmap.h"
 #include "storage/bucket_access.h"
 #include "storage/key_span.h"
+#include "storage/safe_bucket_edits.h"
 #include "storage/sorted_copy.h"
 
 namespace veltrane::storage {
 
-Bitmap::Bitmap() { buckets.emplace(0, roaring::Roaring()); }
+Bitmap::Bitmap() {
+  installAllocationHooks();
+  buckets.emplace(0, roaring::Roaring());
+}
 
-Bitmap::Bitmap(std::size_t count, const std::uint64_t* values) { addMany(count, values); }
+Bitmap::Bitmap(std::size_t count, const std::uint64_t* values) {
+  installAllocationHooks();
+  addMany(count, values);
+}
 
 Bitmap::Bitmap(const Bitmap& other) : buckets(other.buckets) {}
 
@@ -46,7 +54,7 @@ Bitmap Bitmap::of(std::size_t count, ...) {
 }
 
 void Bitmap::add(std::uint64_t position) {
-  getOrCreate(buckets, keyOf(position)).add(lowOf(position));
+  editBucket(getOrCreate(buckets, keyOf(position)), &roaring::Roaring::add, lowOf(position));
 }
 
 namespace {
@@ -66,7 +74,7 @@ void addInOrder(Bitmap::Buckets& buckets, std::size_t count, const std::uint64_t
       bucket = &getOrCreate(buckets, currentKey);
       context = roaring_bulk_context_t{};
     }
-    bucket->addBulk(context, lowOf(value));
+    editBucket(*bucket, &roaring::Roaring::addBulk, context, lowOf(value));
   }
 }
 
@@ -89,12 +97,16 @@ void Bitmap::addMany(std::size_t count, const std::uint64_t* values) {
 }
 
 void Bitmap::remove(std::uint64_t position) {
-  if (roaring::Roaring* bucket = find(buckets, keyOf(position))) bucket->remove(lowOf(position));
+  if (roaring::Roaring* bucket = find(buckets, keyOf(position))) {
+    reserveRoomForRunSplit(bucket->roaring, lowOf(position));
+    editBucket(*bucket, &roaring::Roaring::remove, lowOf(position));
+  }
 }
 
 void Bitmap::addRange(std::uint64_t start, std::uint64_t endEx) {
   forEachKeyOfRange(start, endEx, [this](std::uint32_t key, LowRange lows) {
-    getOrCreate(buckets, key).addRange(lows.begin, lows.end);
+    roaring::Roaring& bucket = getOrCreate(buckets, key);
+    if (!lows.empty()) addLowRange(bucket, lows);
   });
 }
 
@@ -103,8 +115,8 @@ void Bitmap::removeRange(std::uint64_t start, std::uint64_t endEx) {
     roaring::Roaring& bucket = getOrCreate(buckets, key);
     if (lows.wholeBucket()) {
       bucket.clear();
-    } else {
-      bucket.removeRange(lows.begin, lows.end);
+    } else if (!lows.empty()) {
+      clearLowRange(bucket, lows);
     }
   });
 }

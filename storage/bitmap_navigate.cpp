@@ -11,10 +11,6 @@ namespace veltrane::storage {
 
 namespace {
 
-// The largest ordinal a bucket answers in nth(): one below the largest 32-bit value,
-// so the ordinal of the last low value of a full bucket is never answered there.
-constexpr std::uint64_t kLargestAnsweredOrdinal = 4294967294u;
-
 constexpr std::uint64_t kNoPrevious = ~std::uint64_t{0};
 constexpr std::uint64_t kNoNext = 0;
 
@@ -47,13 +43,13 @@ std::uint64_t Bitmap::upperCardinality(std::uint64_t position) const {
 }
 
 // Whole buckets are skipped by their counts; one select runs in the bucket that holds
-// the ordinal. The remainder wraps like any unsigned 64-bit subtraction, which is what
-// makes the last low value of a full bucket unreachable.
+// the ordinal. A bucket holds at most 2^32 low values, so a remainder below its count
+// fits CRoaring's 32-bit rank, the last value of a full bucket included.
 std::uint64_t Bitmap::nth(std::uint64_t ordinal) {
   std::uint64_t remaining = ordinal;
   for (const auto& [key, bucket] : buckets) {
     const std::uint64_t count = bucket.cardinality();
-    if (remaining < count && remaining <= kLargestAnsweredOrdinal) {
+    if (remaining < count) {
       std::uint32_t low = 0;
       bucket.select(static_cast<std::uint32_t>(remaining), low);
       return positionOf(key, low);

@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "storage/allocation_hooks.h"
 #include "storage/bitmap.h"
 #include "storage/bucket_access.h"
 
@@ -205,8 +206,8 @@ void appendLowParts(const roaring::Roaring& bucket, std::string& text) {
 
 std::uint64_t Bitmap::persistedSize(bool portable, bool optimize, bool shrink) {
   for (auto& entry : buckets) {
-    if (optimize) entry.second.runOptimize();
-    if (shrink) entry.second.shrinkToFit();
+    if (optimize) editBucket(entry.second, &roaring::Roaring::runOptimize);
+    if (shrink) editBucket(entry.second, &roaring::Roaring::shrinkToFit);
   }
   return formSize(buckets, portable);
 }

@@ -5,9 +5,11 @@
 #include <stdexcept>
 #include <string>
 
+#include "storage/allocation_hooks.h"
 #include "storage/bitmap.h"
 #include "storage/bucket_access.h"
 #include "storage/key_span.h"
+#include "storage/safe_bucket_edits.h"
 
 namespace veltrane::storage {
 
@@ -16,7 +18,6 @@ namespace {
 // Inside a bucket CRoaring keeps one container per 2^16 low parts, in an array sorted
 // by container key. The costs of the two flips and of cutting out a slice depend on
 // how many containers sit inside and beyond the piece, read from that array.
-constexpr int kLowBitsPerContainer = 16;
 constexpr std::uint64_t kContainerSpan = std::uint64_t{1} << kLowBitsPerContainer;
 
 std::uint16_t containerKeyOf(std::uint64_t low) {
@@ -75,7 +76,7 @@ bool inPlaceFlipIsCheaper(const roaring::Roaring& bucket, LowRange lows) {
 void flipPiece(roaring::Roaring& bucket, LowRange lows) {
   if (lows.empty()) return;
   if (inPlaceFlipIsCheaper(bucket, lows)) {
-    bucket.flipInPlace(lows.begin, lows.end);
+    editBucket(bucket, &roaring::Roaring::flipInPlace, lows.begin, lows.end);
   } else {
     bucket = bucket.flipped(lows.begin, lows.end);
   }
@@ -85,20 +86,19 @@ void flipPiece(roaring::Roaring& bucket, LowRange lows) {
 // `inside`, so that nothing beyond those containers is touched or copied.
 roaring::Roaring maskedIntersection(const roaring::Roaring& bucket, LowRange lows,
                                     ContainerKeys inside) {
-  roaring::Roaring piece;
+  roaring::Roaring mask;
   for (const std::uint16_t* key = inside.begin; key != inside.end; ++key) {
     const std::uint64_t containerStart = std::uint64_t{*key} << kLowBitsPerContainer;
-    piece.addRange(std::max(lows.begin, containerStart),
-                   std::min(lows.end, containerStart + kContainerSpan));
+    addThroughRangeBucket(mask, LowRange{std::max(lows.begin, containerStart),
+                                         std::min(lows.end, containerStart + kContainerSpan)});
   }
-  piece.intersectWith(bucket);
-  return piece;
+  return roaring::Roaring::intersection(mask, bucket);
 }
 
 roaring::Roaring trimmedCopy(const roaring::Roaring& bucket, LowRange lows) {
   roaring::Roaring piece(bucket);
-  piece.removeRange(0, lows.begin);
-  piece.removeRange(lows.end, kBucketSpan);
+  if (lows.begin > 0) clearLowRange(piece, LowRange{0, lows.begin});
+  if (lows.end < kBucketSpan) clearLowRange(piece, LowRange{lows.end, kBucketSpan});
   return piece;
 }
 

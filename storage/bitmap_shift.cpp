@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "storage/allocation_hooks.h"
 #include "storage/bitmap.h"
 #include "storage/bucket_access.h"
 #include "storage/key_span.h"
@@ -61,7 +62,7 @@ void absorb(roaring::Roaring& target, roaring::Roaring& part) {
   if (target.isEmpty()) {
     target = std::move(part);
   } else {
-    target.uniteWith(part);
+    editBucket(target, &roaring::Roaring::uniteWith, part);
     part = roaring::Roaring();
   }
 }
@@ -97,7 +98,7 @@ void expandIntoNextKey(Buckets& buckets, std::uint64_t position, std::uint64_t b
     if (it->first == startKey && lowOf(position) > 0) {
       roaring::Roaring crossing = shifted(bucket, offset - kSignedSpan);
       roaring::Roaring moved = shifted(bucket, offset, lowOf(position));
-      bucket.removeRange(lowOf(position), kBucketSpan);
+      editBucket(bucket, &roaring::Roaring::removeRange, lowOf(position), kBucketSpan);
       absorb(bucket, moved);
       carry = std::move(crossing);
     } else {
@@ -131,7 +132,7 @@ void expandAcrossKeys(Buckets& buckets, std::uint64_t position, std::uint64_t by
     if (it->first == startKey && lowOf(position) > 0) {
       moved = {shifted(bucket, lowStep, lowOf(position)),
                shifted(bucket, lowStep - kSignedSpan, lowOf(position))};
-      bucket.removeRange(lowOf(position), kBucketSpan);
+      editBucket(bucket, &roaring::Roaring::removeRange, lowOf(position), kBucketSpan);
     } else {
       moved = moveLowParts(std::move(bucket), lowStep);
     }
@@ -189,8 +190,21 @@ void contractStartBucket(Buckets& buckets, std::uint64_t position, std::uint64_t
   const std::uint64_t low = lowOf(position);
   roaring::Roaring moved = shifted(bucket, -static_cast<std::int64_t>(by), low + 1);
   absorb(moved, carry);
-  bucket.removeRange(low - by + 1, kBucketSpan);
+  editBucket(bucket, &roaring::Roaring::removeRange, low - by + 1, kBucketSpan);
   absorb(bucket, moved);
+}
+
+// A shift moves positions through carries held outside the map, which an allocation
+// failure half way would lose. So the buckets from `startKey` up, the only ones a
+// shift reads or writes, are shifted as a copy that takes their place once the shift
+// has succeeded (moving the map nodes over allocates nothing). A failed shift leaves
+// the bitmap unchanged.
+template <typename Shift>
+void shiftFrom(Buckets& buckets, std::uint32_t startKey, Shift shift) {
+  Buckets shifted(buckets.lower_bound(startKey), buckets.end());
+  shift(shifted);
+  buckets.erase(buckets.lower_bound(startKey), buckets.end());
+  buckets.merge(shifted);
 }
 
 }  // namespace
@@ -201,11 +215,14 @@ void Bitmap::expand(std::uint64_t position, std::uint64_t by) {
   const std::optional<std::uint64_t> lastPosition = last();
   if (!lastPosition || *lastPosition < position) return;
   if (by > kLastPosition - *lastPosition) throw std::invalid_argument(kOutOfBounds);
-  if (by <= kBucketSpan - lowOf(position)) {
-    expandIntoNextKey(buckets, position, by, keyOf(*lastPosition));
-  } else {
-    expandAcrossKeys(buckets, position, by, keyOf(*lastPosition));
-  }
+  const std::uint32_t lastKey = keyOf(*lastPosition);
+  shiftFrom(buckets, keyOf(position), [position, by, lastKey](Buckets& tail) {
+    if (by <= kBucketSpan - lowOf(position)) {
+      expandIntoNextKey(tail, position, by, lastKey);
+    } else {
+      expandAcrossKeys(tail, position, by, lastKey);
+    }
+  });
 }
 
 // The removed run and every move must stay inside the start key and the keys above
@@ -219,9 +236,11 @@ void Bitmap::contract(std::uint64_t position, std::uint64_t by) {
   if (startHoldsPositions ? lowOf(position) <= by : by > kBucketSpan) {
     throw std::invalid_argument(kOutOfBounds);
   }
-  roaring::Roaring carry = contractAboveStartKey(buckets, keyOf(position), by,
-                                                 keyOf(*lastPosition));
-  contractStartBucket(buckets, position, by, carry);
+  const std::uint32_t lastKey = keyOf(*lastPosition);
+  shiftFrom(buckets, keyOf(position), [position, by, lastKey](Buckets& tail) {
+    roaring::Roaring carry = contractAboveStartKey(tail, keyOf(position), by, lastKey);
+    contractStartBucket(tail, position, by, carry);
+  });
 }
 
 }  // namespace veltrane::storage

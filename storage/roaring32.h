@@ -6,6 +6,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "storage/allocation_hooks.h"
+
 namespace roaring {
 
 // One bucket's 32-bit bitmap of low parts: an owning handle of a CRoaring bitmap held
@@ -34,9 +36,8 @@ class Roaring {
 
   Roaring(const Roaring& other) {
     roaring_bitmap_init_cleared(&roaring);
-    if (!roaring_bitmap_overwrite(&roaring, &other.roaring)) {
-      roaring_bitmap_clear(&roaring);
-      throw std::runtime_error("failed roaring_bitmap_overwrite in constructor");
+    if (!overwriteWith(other)) {
+      throw veltrane::storage::BucketCopyFailure("failed roaring_bitmap_overwrite in constructor");
     }
   }
 
@@ -44,9 +45,10 @@ class Roaring {
     roaring_bitmap_init_cleared(&other.roaring);
   }
 
+  // A failed assignment leaves the target empty.
   Roaring& operator=(const Roaring& other) {
-    if (this != &other && !roaring_bitmap_overwrite(&roaring, &other.roaring)) {
-      throw std::runtime_error("failed memory alloc in assignment");
+    if (this != &other && !overwriteWith(other)) {
+      throw veltrane::storage::BucketCopyFailure("failed memory alloc in assignment");
     }
     return *this;
   }
@@ -102,6 +104,11 @@ class Roaring {
   }
   // Releases every container.
   void clear() noexcept { roaring_bitmap_clear(&roaring); }
+  // A new bitmap holding every low part of [begin, end), built one complete container
+  // after another.
+  static Roaring ofRange(std::uint64_t begin, std::uint64_t end) {
+    return Roaring(roaring_bitmap_from_range(begin, end, 1));
+  }
 
   // --- Algebra -------------------------------------------------------------------
 
@@ -216,6 +223,17 @@ class Roaring {
     if (decoded == nullptr) return false;
     *this = Roaring(decoded);
     return true;
+  }
+  // roaring_bitmap_overwrite checks its allocations, so it is run with failures
+  // reported as null. When it fails, the target's containers are already released
+  // (it frees them before it allocates) but may still be counted: the count is
+  // dropped before the target is cleared.
+  bool overwriteWith(const Roaring& other) {
+    const veltrane::storage::NullOnAllocationFailure reportAsNull;
+    if (roaring_bitmap_overwrite(&roaring, &other.roaring)) return true;
+    roaring.high_low_container.size = 0;
+    roaring_bitmap_clear(&roaring);
+    return false;
   }
 };
 

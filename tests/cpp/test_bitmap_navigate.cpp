@@ -99,14 +99,19 @@ TEST(BitmapSelect, OutOfRangeMessageNamesTheOrdinalPassedIn) {
   EXPECT_THROW(Bitmap().nth(0), std::runtime_error);
 }
 
-// The ordinal landing on the last low value of a full bucket is not answered there,
-// and the wrapped remainder keeps later buckets from answering it either.
-TEST(BitmapSelect, LastValueOfAFullBucketIsOutOfRange) {
+// Every ordinal of a full bucket is answered, its last low value included, and the
+// ordinals after it continue in the next bucket.
+TEST(BitmapSelect, ReachesTheLastValueOfAFullBucket) {
   Bitmap bitmap = Bitmap::of(2, std::uint64_t{5}, 2 * kSpan + 3);
   bitmap.addRange(kSpan, 2 * kSpan);
   EXPECT_EQ(bitmap.nth(kSpan - 1), 2 * kSpan - 2);
-  EXPECT_THROW(bitmap.nth(kSpan), std::runtime_error);
+  EXPECT_EQ(bitmap.nth(kSpan), 2 * kSpan - 1);
   EXPECT_EQ(bitmap.nth(kSpan + 1), 2 * kSpan + 3);
+  EXPECT_THROW(bitmap.nth(kSpan + 2), std::runtime_error);
+  Bitmap full;
+  full.addRange(0, kSpan);
+  EXPECT_EQ(full.nth(kSpan - 1), kSpan - 1);
+  EXPECT_THROW(full.nth(kSpan), std::runtime_error);
 }
 
 TEST(BitmapNeighbours, MatchTheReferenceEverywhere) {

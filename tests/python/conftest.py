@@ -5,6 +5,7 @@ import resource
 import subprocess
 import sys
 import textwrap
+from unittest import mock
 
 import numpy as np
 import pytest
@@ -92,9 +93,11 @@ SHAPES = {"default": ext.Bitmap, "single bucket": single_bucket, "many buckets":
 @pytest.fixture(scope="module")
 def cluster_client():
     """A client of a LocalCluster with two single-threaded worker processes; every
-    call made through it is bounded by the timeouts below."""
+    call made through it is bounded by the timeouts below. The nanny sets its workers'
+    allocator settings (MALLOC_TRIM_THRESHOLD_, ...) in this process's environment;
+    they are dropped afterwards, so that later child interpreters start as before."""
     distributed = pytest.importorskip("distributed")
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+    with mock.patch.dict(os.environ), distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                                   dashboard_address=None, memory_limit="2GiB",
                                   silence_logs=logging.ERROR, timeout="60s") as cluster, \
             distributed.Client(cluster, timeout="60s") as client:

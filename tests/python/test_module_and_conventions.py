@@ -1,6 +1,7 @@
 """Module start-up, class options, argument conventions and the constructor."""
 import glob
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -90,6 +91,43 @@ def test_constructor_takes_the_distinct_values_of_an_array(indices, expected):
     assert len(b) == len(expected)
     assert all(v in b for v in expected)
     assert (b.first, b.last) == ((expected[0], expected[-1]) if expected else (None, None))
+
+
+@pytest.mark.parametrize("indices, index, value", [
+    (np.array([3, -1, -2], dtype=np.int64), 1, "-1"),
+    ([5, -7], 1, "-7"),
+    (np.array([1.0, np.nan]), 1, "nan"),
+    (np.array([np.inf, 1.0]), 0, "inf"),
+    (np.array([-np.inf]), 0, "-inf"),
+    (np.array([2.0**64]), 0, "1.8446744073709552e+19"),
+    (np.array([-0.5]), 0, "-0.5"),
+    ([1, 2**64], 1, str(2**64)),
+    (np.array([2**70], dtype=object), 0, str(2**70)),
+    (np.array([1 + 0j, -3 + 1j]), 1, "(-3+1j)"),
+])
+def test_constructor_refuses_elements_that_name_no_position(indices, index, value):
+    with pytest.raises(ValueError, match=re.escape(f"indices[{index}] is {value}, which is no position")):
+        Bitmap(indices)
+
+
+@pytest.mark.parametrize("indices, expected", [
+    ([1.0, 2.5, 2.9], [1, 2]),
+    (np.array([0.0, -0.0, 2.0**64 - 2048]), [0, 2**64 - 2048]),
+    (np.array([7, 2**63], dtype=np.uint64), [7, 2**63]),
+    (np.array([3, 9], dtype=np.int64), [3, 9]),
+    (np.array([True, False]), [0, 1]),
+    ([2**64 - 1, 0], [0, 2**64 - 1]),
+    (np.ma.masked_array([5, -1, 2**64 - 1], mask=[False, True, False], dtype=object), [5, 2**64 - 1]),
+    (np.ma.masked_array([4, -9, 6], mask=[False, True, False]), [4, 6]),
+    (np.ma.masked_array([4, 6], dtype=np.uint64), [4, 6]),
+])
+def test_constructor_accepts_positions_in_any_type(indices, expected):
+    assert Bitmap(indices).index_array().tolist() == expected
+
+
+def test_constructor_names_the_offending_element_of_a_masked_array_by_its_own_index():
+    with pytest.raises(ValueError, match=re.escape("indices[2] is -3, which is no position")):
+        Bitmap(np.ma.masked_array([4, -9, -3], mask=[False, True, False]))
 
 
 def test_constructor_reads_a_read_only_view_without_copying_rules():

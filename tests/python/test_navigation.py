@@ -148,3 +148,12 @@ def test_neighbour_queries_over_many_empty_buckets():
     for key in rng.integers(1, 900_000, 20_000):
         assert bitmap.self_or_next(int(key) * SPAN) == 900_000 * SPAN
         assert bitmap.self_or_previous(int(key) * SPAN) == 5
+
+
+def test_nth_reaches_every_position_of_a_full_bucket():
+    bitmap = Bitmap()
+    bitmap.set(0, SPAN)
+    bitmap.set(SPAN + 3)
+    assert [bitmap.nth(o) for o in (0, SPAN - 2, SPAN - 1, SPAN)] == [0, SPAN - 2, SPAN - 1, SPAN + 3]
+    with pytest.raises(RuntimeError, match=re.escape(f"The ordinal value [ {SPAN + 1}] is greater")):
+        bitmap.nth(SPAN + 1)
