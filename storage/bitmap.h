@@ -2,10 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 
+#include "storage/node_pool.h"
 #include "storage/roaring32.h"
 
 namespace veltrane::storage {
@@ -20,7 +22,8 @@ namespace veltrane::storage {
 // rolled back when an exception interrupts them unless a member says otherwise.
 class Bitmap {
  public:
-  using Buckets = std::map<std::uint32_t, roaring::Roaring>;
+  using Buckets = std::map<std::uint32_t, roaring::Roaring, std::less<std::uint32_t>,
+                           PooledAllocator<std::pair<const std::uint32_t, roaring::Roaring>>>;
   class BitmapForwardIterator;
 
   // --- Construction, assignment, destruction -------------------------------------

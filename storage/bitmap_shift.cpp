@@ -197,11 +197,12 @@ void contractStartBucket(Buckets& buckets, std::uint64_t position, std::uint64_t
 // A shift moves positions through carries held outside the map, which an allocation
 // failure half way would lose. So the buckets from `startKey` up, the only ones a
 // shift reads or writes, are shifted as a copy that takes their place once the shift
-// has succeeded (moving the map nodes over allocates nothing). A failed shift leaves
+// has succeeded (moving the map nodes over allocates nothing; the copy takes its nodes
+// from the same pool, as moving nodes between maps requires). A failed shift leaves
 // the bitmap unchanged.
 template <typename Shift>
 void shiftFrom(Buckets& buckets, std::uint32_t startKey, Shift shift) {
-  Buckets shifted(buckets.lower_bound(startKey), buckets.end());
+  Buckets shifted(buckets.lower_bound(startKey), buckets.end(), buckets.get_allocator());
   shift(shifted);
   buckets.erase(buckets.lower_bound(startKey), buckets.end());
   buckets.merge(shifted);
