@@ -47,7 +47,7 @@ OptionalPosition selfOrPrevious(TrackedBitmap& self, Position position) {
   return self.selfOrPrevious(position);
 }
 
-bool contains(const TrackedBitmap& self, Position position) { return self.view().contains(position); }
+bool contains(const TrackedBitmap& self, Position position) { return self.contains(position); }
 bool all(const TrackedBitmap& self, Position startInc, Position endEx) {
   return self.view().all(startInc, endEx);
 }

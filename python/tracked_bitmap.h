@@ -8,14 +8,15 @@
 #include <optional>
 #include <utility>
 
+#include "python/key_directory.h"
 #include "python/rank_index.h"
 #include "storage/bitmap.h"
 
 // The value a Python Bitmap object owns: the core bitmap, a count of the edits made
-// through Python, and the rank index. The bitmap is reached through view() for reads
-// and edit() for changes, so a change that forgets to mark itself does not compile.
-// Iterators compare the count with the one they started from, so an edit between two
-// __next__ calls is detected before any stale storage is read.
+// through Python, the rank index and the key directory. The bitmap is reached through
+// view() for reads and edit() for changes, so a change that forgets to mark itself
+// does not compile. Iterators compare the count with the one they started from, so an
+// edit between two __next__ calls is detected before any stale storage is read.
 class TrackedBitmap {
  public:
   using Bitmap = veltrane::storage::Bitmap;
@@ -35,6 +36,7 @@ class TrackedBitmap {
   Bitmap& edit() noexcept {
     ++edits;
     index.drop();
+    directory.drop();
     return bitmap;
   }
   std::uint64_t editCount() const noexcept { return edits; }
@@ -42,6 +44,9 @@ class TrackedBitmap {
   std::uint64_t uncompactedPersistedSize(bool portable) {
     return bitmap.persistedSize(portable, false, false);
   }
+
+  // Membership through the key directory once it pays (key_directory.h).
+  bool contains(std::uint64_t position) const { return directory.contains(bitmap, position); }
 
   // Rank and select: the first query after an edit walks the buckets, later ones use
   // the index (rank_index.h).
@@ -72,12 +77,14 @@ class TrackedBitmap {
  private:
   // Inserts an empty bucket for the key of `position` when it has none (an empty
   // range creates the buckets of its keys). That moves and frees nothing that a
-  // position iterator or the index holds and changes no count, so it is no edit.
+  // position iterator, the index or the directory holds and changes no count, so it
+  // is no edit.
   void addBucketOf(std::uint64_t position) { bitmap.addRange(position, position); }
 
   Bitmap bitmap;
   std::uint64_t edits = 0;
   mutable RankIndex index;
+  mutable KeyDirectory directory;
 };
 
 namespace pybind11::detail {

@@ -129,6 +129,27 @@ def test_rank_and_select_follow_every_edit(edit):
     assert sorted(model) == list(bitmap)
 
 
+def assert_membership(bitmap, model, probes):
+    assert [p in bitmap for p in probes] == [p in model for p in probes]
+    assert [bitmap.contains(p) for p in probes[::5]] == [p in model for p in probes[::5]]
+
+
+@pytest.mark.parametrize("edit", EDITS.values(), ids=EDITS.keys())
+def test_membership_follows_every_edit_on_many_buckets(edit):
+    """Enough lookups before the edit for the key lookup table to be built; the lookups
+    after it must see the change."""
+    model = {1, 2, 300, SPAN + 3, SPAN + 90, 4 * SPAN + 1} | {k * SPAN + k for k in range(12, 300)}
+    bitmap = bitmap_of(*sorted(model))
+    bitmap.unset(2 * SPAN, 2 * SPAN + 1)
+    for _ in range(3):
+        assert_membership(bitmap, model, sorted(model | {p + 1 for p in model}))
+    change, expected = edit
+    change(bitmap)
+    after = expected(model)
+    touched = model | after | OTHER | {2 * SPAN + 7, SPAN - 2, SPAN - 1, 9 * SPAN, 11 * SPAN}
+    assert_membership(bitmap, after, sorted(touched | {p + 1 for p in touched}))
+
+
 def test_copies_and_read_results_start_with_their_own_counts():
     bitmap = bitmap_of(5, SPAN + 7)
     assert bitmap.nth(1) == SPAN + 7
