@@ -21,7 +21,7 @@ std::uint64_t writeToBuffer(const veltrane::storage::Bitmap& bitmap, const pybin
 TrackedBitmap readFromBuffer(const pybind11::buffer& buffer, bool portable);
 
 // index_array() and bool_array(invert, relative).
-pybind11::array indexArray(const veltrane::storage::Bitmap& bitmap);
+pybind11::array indexArray(const TrackedBitmap& bitmap);
 pybind11::array boolArray(const veltrane::storage::Bitmap& bitmap, bool invert, bool relative);
 
 // __iter__(): an iterator object that keeps the bitmap alive and detects edits.

@@ -31,9 +31,9 @@ py::ssize_t asArrayLength(std::uint64_t length, const char* method) {
 
 }  // namespace
 
-py::array indexArray(const veltrane::storage::Bitmap& bitmap) {
+py::array indexArray(const TrackedBitmap& bitmap) {
   py::array_t<std::uint64_t> positions(asArrayLength(bitmap.cardinality(), "index_array"));
-  bitmap.copyPositionsTo(positions.mutable_data());
+  bitmap.view().copyPositionsTo(positions.mutable_data());
   return std::move(positions);
 }
 
@@ -41,7 +41,7 @@ py::array indexArray(const veltrane::storage::Bitmap& bitmap) {
 // span covers every position, which no 64-bit length can express. Lengths NumPy
 // cannot hold are refused before anything is allocated.
 py::array boolArray(const veltrane::storage::Bitmap& bitmap, bool invert, bool relative) {
-  if (bitmap.cardinality() == 0) return py::array_t<bool>(0);
+  if (bitmap.isEmpty()) return py::array_t<bool>(0);
   const std::uint64_t offset = relative ? *bitmap.first() : 0;
   const std::uint64_t span = *bitmap.last() - offset;
   const py::ssize_t length = span == ~std::uint64_t{0}

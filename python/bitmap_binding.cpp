@@ -30,7 +30,7 @@ using OptionalPosition = std::optional<std::uint64_t>;
 
 TrackedBitmap copyOf(const TrackedBitmap& self) { return TrackedBitmap(self); }
 
-Position cardinalityOf(const TrackedBitmap& self) { return self.view().cardinality(); }
+Position cardinalityOf(const TrackedBitmap& self) { return self.cardinality(); }
 bool isEmpty(const TrackedBitmap& self) { return self.view().isEmpty(); }
 OptionalPosition firstOf(const TrackedBitmap& self) { return self.view().first(); }
 OptionalPosition lastOf(const TrackedBitmap& self) { return self.view().last(); }
@@ -183,6 +183,6 @@ void registerBitmap(py::module_& module) {
       .operatorMethod<&combinedInPlace<&Bitmap::operator^= >, &PyNumberMethods::nb_inplace_xor>("__ixor__", other);
   bitmap
       .def("__iter__", [](const TrackedBitmap& self) { return iterateBitmap(self); }, py::keep_alive<0, 1>())
-      .def("index_array", [](const TrackedBitmap& self) { return indexArray(self.view()); })
+      .def("index_array", [](const TrackedBitmap& self) { return indexArray(self); })
       .def("bool_array", [](const TrackedBitmap& self, bool invert, bool relative) { return boolArray(self.view(), invert, relative); }, py::arg("invert") = true, py::arg("relative") = true);
 }

@@ -13,9 +13,10 @@
 #include "storage/bitmap.h"
 
 // The value a Python Bitmap object owns: the core bitmap, a count of the edits made
-// through Python, the rank index and the key directory. The bitmap is reached through
-// view() for reads and edit() for changes, so a change that forgets to mark itself
-// does not compile. Iterators compare the count with the one they started from, so an
+// through Python, and what queries learn until the next edit: the rank index, the key
+// directory and the count of positions. The bitmap is reached through view() for
+// reads and edit() for changes, so a change that forgets to mark itself does not
+// compile. Iterators compare the count with the one they started from, so an
 // edit between two __next__ calls is detected before any stale storage is read.
 class TrackedBitmap {
  public:
@@ -37,12 +38,20 @@ class TrackedBitmap {
     ++edits;
     index.drop();
     directory.drop();
+    knownCardinality.reset();
     return bitmap;
   }
   std::uint64_t editCount() const noexcept { return edits; }
   // The serialized size without compaction changes no container, so it is no edit.
   std::uint64_t uncompactedPersistedSize(bool portable) {
     return bitmap.persistedSize(portable, false, false);
+  }
+
+  // The count of set positions, counted once after each edit: a count walks every
+  // bucket (bench_shapes, "cardinality" and "index_array" rows).
+  std::uint64_t cardinality() const {
+    if (!knownCardinality) knownCardinality = bitmap.cardinality();
+    return *knownCardinality;
   }
 
   // Membership through the key directory once it pays (key_directory.h).
@@ -85,6 +94,7 @@ class TrackedBitmap {
   std::uint64_t edits = 0;
   mutable RankIndex index;
   mutable KeyDirectory directory;
+  mutable std::optional<std::uint64_t> knownCardinality;
 };
 
 namespace pybind11::detail {

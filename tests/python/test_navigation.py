@@ -135,19 +135,22 @@ def assert_membership(bitmap, model, probes):
 
 
 @pytest.mark.parametrize("edit", EDITS.values(), ids=EDITS.keys())
-def test_membership_follows_every_edit_on_many_buckets(edit):
-    """Enough lookups before the edit for the key lookup table to be built; the lookups
-    after it must see the change."""
+def test_membership_and_counts_follow_every_edit_on_many_buckets(edit):
+    """Enough lookups before the edit for the key lookup table to be built, and a count
+    taken; the lookups and counts after it must see the change."""
     model = {1, 2, 300, SPAN + 3, SPAN + 90, 4 * SPAN + 1} | {k * SPAN + k for k in range(12, 300)}
     bitmap = bitmap_of(*sorted(model))
     bitmap.unset(2 * SPAN, 2 * SPAN + 1)
     for _ in range(3):
         assert_membership(bitmap, model, sorted(model | {p + 1 for p in model}))
+    assert (len(bitmap), bitmap.cardinality) == (len(model), len(model))
     change, expected = edit
     change(bitmap)
     after = expected(model)
     touched = model | after | OTHER | {2 * SPAN + 7, SPAN - 2, SPAN - 1, 9 * SPAN, 11 * SPAN}
     assert_membership(bitmap, after, sorted(touched | {p + 1 for p in touched}))
+    assert (len(bitmap), bitmap.cardinality) == (len(after), len(after))
+    assert bitmap.index_array().tolist() == sorted(after)
 
 
 def test_copies_and_read_results_start_with_their_own_counts():
