@@ -28,9 +28,15 @@ class NodePool {
   std::size_t sizeOfBlocks() const noexcept { return blockSize; }
 
   void* take() {
-    if (freeBlocks == nullptr) addSlab();
-    FreeBlock* block = freeBlocks;
-    freeBlocks = block->next;
+    void* block;
+    if (freeBlocks != nullptr) {
+      block = freeBlocks;
+      freeBlocks = freeBlocks->next;
+    } else {
+      if (unused == unusedEnd) addSlab();
+      block = unused;
+      unused += blockSize;
+    }
     ++blocksInUse;
     return block;
   }
@@ -60,16 +66,15 @@ class NodePool {
     return (size + alignment - 1) / alignment * alignment;
   }
 
-  // Threads the new slab's blocks onto the free list in address order, so that blocks
-  // taken one after another are neighbours in memory.
+  // Blocks are handed out from the new slab in address order, so that blocks taken one
+  // after another are neighbours in memory; a slab is not touched before its blocks
+  // are taken.
   void addSlab() {
     const std::size_t count = std::clamp<std::size_t>(blocksInUse / 4, 1, kLargestSlab);
     auto* memory = static_cast<std::byte*>(::operator new(kSlabHeader + count * blockSize));
     slabs = new (memory) Slab{slabs};
-    std::byte* first = memory + kSlabHeader;
-    for (std::size_t i = count; i-- > 0;) {
-      freeBlocks = new (first + i * blockSize) FreeBlock{freeBlocks};
-    }
+    unused = memory + kSlabHeader;
+    unusedEnd = unused + count * blockSize;
   }
 
   void releaseSlabs() noexcept {
@@ -79,11 +84,14 @@ class NodePool {
       slabs = next;
     }
     freeBlocks = nullptr;
+    unused = unusedEnd = nullptr;
   }
 
   const std::size_t blockSize;
   Slab* slabs = nullptr;
   FreeBlock* freeBlocks = nullptr;
+  std::byte* unused = nullptr;  // the newest slab's blocks never taken yet
+  std::byte* unusedEnd = nullptr;
   std::size_t blocksInUse = 0;
 };
 
