@@ -22,6 +22,9 @@ namespace veltrane::storage {
 // rolled back when an exception interrupts them unless a member says otherwise.
 class Bitmap {
  public:
+  // The map takes its nodes from a pool of its own (storage/node_pool.h); it is used
+  // like any std::map, except that nodes move between two maps (merge, extract) only
+  // when one was made with the other's allocator.
   using Buckets = std::map<std::uint32_t, roaring::Roaring, std::less<std::uint32_t>,
                            PooledAllocator<std::pair<const std::uint32_t, roaring::Roaring>>>;
   class BitmapForwardIterator;
