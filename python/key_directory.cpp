@@ -19,6 +19,11 @@ constexpr std::uint64_t kSlotsPerLookup = 32;
 
 }  // namespace
 
+bool KeyDirectory::mayPay(const Bitmap& bitmap) noexcept {
+  const std::size_t size = bitmap.bucketMap().size();
+  return size >= kSmallestMap && size <= kLargestMap;
+}
+
 void KeyDirectory::drop() noexcept {
   std::vector<Slot>().swap(slots);
   lookups = 0;
@@ -26,15 +31,14 @@ void KeyDirectory::drop() noexcept {
 
 bool KeyDirectory::contains(const Bitmap& bitmap, std::uint64_t position) {
   if (slots.empty()) {
-    if (!worthBuilding(bitmap.bucketMap()) || !built(bitmap.bucketMap())) return bitmap.contains(position);
+    if (!worthBuilding(bitmap) || !built(bitmap.bucketMap())) return bitmap.contains(position);
   }
   const roaring::Roaring* bucket = find(keyOf(position));
   return bucket != nullptr && bucket->contains(lowOf(position));
 }
 
-bool KeyDirectory::worthBuilding(const Bitmap::Buckets& buckets) {
-  const std::size_t size = buckets.size();
-  return size >= kSmallestMap && size <= kLargestMap && ++lookups * kSlotsPerLookup >= size;
+bool KeyDirectory::worthBuilding(const Bitmap& bitmap) {
+  return mayPay(bitmap) && ++lookups * kSlotsPerLookup >= bitmap.bucketMap().size();
 }
 
 // A table that cannot be allocated is no error: lookups go on in the map, and the

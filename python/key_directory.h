@@ -19,6 +19,9 @@ class KeyDirectory {
  public:
   using Bitmap = veltrane::storage::Bitmap;
 
+  // False for bitmaps whose bucket map is small enough to search every time.
+  static bool mayPay(const Bitmap& bitmap) noexcept;
+
   void drop() noexcept;
   bool contains(const Bitmap& bitmap, std::uint64_t position);
 
@@ -28,7 +31,7 @@ class KeyDirectory {
     const roaring::Roaring* bucket;  // nullptr marks a free slot
   };
 
-  bool worthBuilding(const Bitmap::Buckets& buckets);
+  bool worthBuilding(const Bitmap& bitmap);
   bool built(const Bitmap::Buckets& buckets);
   void build(const Bitmap::Buckets& buckets);
   const roaring::Roaring* find(std::uint32_t key) const noexcept;

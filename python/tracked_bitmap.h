@@ -5,6 +5,7 @@
 #include "python/constructed_caster.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -36,8 +37,7 @@ class TrackedBitmap {
   // For every operation that may change positions, buckets or containers.
   Bitmap& edit() noexcept {
     ++edits;
-    index.drop();
-    directory.drop();
+    if (queryCaches) queryCaches->drop();
     knownCardinality.reset();
     return bitmap;
   }
@@ -55,32 +55,35 @@ class TrackedBitmap {
   }
 
   // Membership through the key directory once it pays (key_directory.h).
-  bool contains(std::uint64_t position) const { return directory.contains(bitmap, position); }
+  bool contains(std::uint64_t position) const {
+    if (!queryCaches && !KeyDirectory::mayPay(bitmap)) return bitmap.contains(position);
+    return caches().directory.contains(bitmap, position);
+  }
 
   // Rank and select: the first query after an edit walks the buckets, later ones use
   // the index (rank_index.h).
   std::uint64_t lowerCardinality(std::uint64_t position) const {
-    if (index.firstQuery()) return bitmap.lowerCardinality(position);
-    return index.lowerCardinality(bitmap.bucketMap(), position);
+    if (index().firstQuery()) return bitmap.lowerCardinality(position);
+    return index().lowerCardinality(bitmap.bucketMap(), position);
   }
   std::uint64_t upperCardinality(std::uint64_t position) const {
-    if (index.firstQuery()) return bitmap.upperCardinality(position);
-    return index.upperCardinality(bitmap.bucketMap(), position);
+    if (index().firstQuery()) return bitmap.upperCardinality(position);
+    return index().upperCardinality(bitmap.bucketMap(), position);
   }
   std::uint64_t nth(std::uint64_t ordinal) {
-    const auto found = index.firstQuery() ? RankIndex::walkToOrdinal(bitmap.bucketMap(), ordinal)
-                                          : index.nth(bitmap.bucketMap(), ordinal);
+    const auto found = index().firstQuery() ? RankIndex::walkToOrdinal(bitmap.bucketMap(), ordinal)
+                                            : index().nth(bitmap.bucketMap(), ordinal);
     if (found) return *found;
     return bitmap.nth(ordinal);  // throws the core's out-of-range error
   }
   // The neighbour queries create the probed position's bucket, as the core's do.
   std::uint64_t selfOrNext(std::uint64_t position) {
     addBucketOf(position);
-    return index.selfOrNext(bitmap.bucketMap(), position);
+    return index().selfOrNext(bitmap.bucketMap(), position);
   }
   std::uint64_t selfOrPrevious(std::uint64_t position) {
     addBucketOf(position);
-    return index.selfOrPrevious(bitmap.bucketMap(), position);
+    return index().selfOrPrevious(bitmap.bucketMap(), position);
   }
 
  private:
@@ -90,10 +93,25 @@ class TrackedBitmap {
   // is no edit.
   void addBucketOf(std::uint64_t position) { bitmap.addRange(position, position); }
 
+  // The index and the directory are made by the first query that needs them, so that
+  // a bitmap that is never queried does not carry them (bench_memory, small shapes).
+  struct QueryCaches {
+    RankIndex index;
+    KeyDirectory directory;
+    void drop() noexcept {
+      index.drop();
+      directory.drop();
+    }
+  };
+  QueryCaches& caches() const {
+    if (!queryCaches) queryCaches = std::make_unique<QueryCaches>();
+    return *queryCaches;
+  }
+  RankIndex& index() const { return caches().index; }
+
   Bitmap bitmap;
   std::uint64_t edits = 0;
-  mutable RankIndex index;
-  mutable KeyDirectory directory;
+  mutable std::unique_ptr<QueryCaches> queryCaches;
   mutable std::optional<std::uint64_t> knownCardinality;
 };
 
