@@ -25,25 +25,51 @@ def Bitmap():
     return ext.Bitmap
 
 
-def _run_limited(code, address_space=None, stack=None):
-    """Runs code in a child interpreter whose address space and stack size are limited to the
-    given numbers of bytes; glibc sizes the stacks of new threads by the stack limit."""
+# Run first in every child interpreter of run_child: address_space() tells how many
+# bytes of address space the child has mapped, and bounded(limit, call) runs call()
+# with the address space capped at `limit` bytes and returns what it raised, or None.
+CHILD_PRELUDE = """
+import resource
+
+def address_space():
+    with open("/proc/self/status") as status:
+        return next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmSize:"))
+
+def bounded(limit, call):
+    soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+    resource.setrlimit(resource.RLIMIT_AS, (limit, hard))
+    try:
+        call()
+        return None
+    except Exception as error:
+        return error
+    finally:
+        resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+"""
+
+
+def run_child(code, *arguments, address_space=None, stack=None):
+    """Runs CHILD_PRELUDE and then `code` in a child interpreter with one thread per math
+    library. `address_space` and `stack` limit the whole child, from its start, to that many
+    bytes; glibc sizes the stacks of new threads by the stack limit."""
     def apply_limits():
         for kind, value in ((resource.RLIMIT_AS, address_space), (resource.RLIMIT_STACK, stack)):
             if value is not None:
                 resource.setrlimit(kind, (value, value))
 
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
-                          text=True, preexec_fn=apply_limits, timeout=600)
+    environment = dict(os.environ, OPENBLAS_NUM_THREADS="1", OMP_NUM_THREADS="1")
+    return subprocess.run([sys.executable, "-c", CHILD_PRELUDE + textwrap.dedent(code), *map(str, arguments)],
+                          capture_output=True, text=True, env=environment, preexec_fn=apply_limits,
+                          timeout=600)
 
 
 @pytest.fixture
 def run_limited():
-    """_run_limited; skipped in the sanitizer run, whose shadow memory needs far more address
+    """run_child; skipped in the sanitizer run, whose shadow memory needs far more address
     space than any such limit allows."""
     if "libasan" in os.environ.get("LD_PRELOAD", ""):
         pytest.skip("AddressSanitizer cannot run under an address-space limit")
-    return _run_limited
+    return run_child
 
 
 def serialized(bitmap, portable=True, compact=True):

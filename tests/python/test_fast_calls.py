@@ -7,15 +7,12 @@ message, for every method with a direct entry and for every kind of argument: th
 direct entry decodes some of them itself and must hand the others over unchanged."""
 import operator
 import os
-import subprocess
-import sys
-import textwrap
 
 import numpy as np
 import pytest
 
 from _veltrane_rec_extension import Bitmap
-from conftest import MAX, SPAN, SubBitmap, outcome
+from conftest import MAX, SPAN, SubBitmap, outcome, run_child
 
 CONTENT = [0, 5, 6, 7, SPAN + 3, 3 * SPAN, MAX]
 
@@ -137,42 +134,21 @@ def test_docs_are_those_of_the_registration():
     assert Bitmap.cardinality.fget.__doc__.endswith("(arg0: _veltrane_rec_extension.Bitmap) -> int\n")
 
 
-def run_limited(code):
-    """Runs `code` in a child interpreter whose address space is capped a little above
-    what it uses after the set-up; prints what `code` prints."""
-    script = textwrap.dedent("""
-        import resource
-        from _veltrane_rec_extension import Bitmap
-
-        class Sub(Bitmap):
-            pass
-
-        def limited(call):
-            soft, hard = resource.getrlimit(resource.RLIMIT_AS)
-            used = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
-            resource.setrlimit(resource.RLIMIT_AS, (used + (64 << 20), hard))
-            try:
-                call()
-                return "no error"
-            except Exception as error:
-                return repr(error)
-            finally:
-                resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
-        """) + textwrap.dedent(code)
-    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
-    assert result.returncode == 0, result.stderr
-    return result.stdout.splitlines()
-
-
 # The sanitizer's allocator reserves its address space up front, so a cap on the
 # address space does not make its allocations fail.
 @pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""), reason="address space capped in advance")
 def test_running_out_of_memory_raises_the_same_on_both_paths():
     """Unsetting a range over 2^30 absent keys creates their empty buckets until the
     bucket map cannot grow (no CRoaring allocation is involved)."""
-    lines = run_limited("""
+    child = run_child("""
+        from _veltrane_rec_extension import Bitmap
+
+        class Sub(Bitmap):
+            pass
+
         for call in (lambda: Bitmap().unset(0, 2**62), lambda: Bitmap().unset(0, endEx=2**62),
                      lambda: Sub().unset(0, 2**62), lambda: Bitmap().unset(2**62, None)):
-            print(limited(call))
+            print(repr(bounded(address_space() + (64 << 20), call)))
         """)
-    assert lines == ["MemoryError('std::bad_alloc')"] * 3 + ["no error"]
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.splitlines() == ["MemoryError('std::bad_alloc')"] * 3 + ["None"]

@@ -3,11 +3,10 @@ bitmap that still answers, in child interpreters whose address space is bounded
 (RLIMIT_AS) as containers and batch schedulers bound it."""
 import json
 import os
-import subprocess
-import sys
-import textwrap
 
 import pytest
+
+from conftest import run_child
 
 MB = 2**20
 
@@ -17,27 +16,18 @@ pytestmark = pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
                                 reason="address-space limits and the sanitizer runtime exclude each other")
 
 CHILD_SETUP = """
-    import json, resource, sys
+    import json, sys
     import numpy as np
     from _veltrane_rec_extension import Bitmap
     SPAN = 2**32
 
-    def address_space():
-        with open("/proc/self/status") as status:
-            return next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmSize:"))
-
-    def bounded(limit, call):
-        soft, hard = resource.getrlimit(resource.RLIMIT_AS)
-        resource.setrlimit(resource.RLIMIT_AS, (limit, hard))
-        try:
-            call()
+    def outcome(limit, call):
+        error = bounded(limit, call)
+        if error is None:
             return "done"
-        except MemoryError:
+        if isinstance(error, MemoryError):
             return "MemoryError"
-        except Exception as error:
-            return f"{type(error).__name__}: {error}"
-        finally:
-            resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+        return f"{type(error).__name__}: {error}"
 
     def still_answers(bitmap):
         count, probe = len(bitmap), 2**60 + 3
@@ -97,7 +87,7 @@ SWEEP = CHILD_SETUP + """
     results = {}
     for headroom in map(int, sys.argv[2:]):
         b, o = big(), other()
-        results[headroom] = bounded(address_space() + headroom, lambda: OPERATIONS[name](b, o))
+        results[headroom] = outcome(address_space() + headroom, lambda: OPERATIONS[name](b, o))
         still_answers(b)
         still_answers(o)
         del b, o
@@ -109,12 +99,6 @@ OPERATIONS = ["set points", "set range", "unset range", "flip", "union", "symmet
               "inplace intersection", "inplace difference", "copy", "slice", "expand", "contract",
               "from array", "read", "index_array", "bool_array"]
 HEADROOMS = [4 * MB, 64 * MB]
-
-
-def run_child(code, *arguments):
-    environment = dict(os.environ, OPENBLAS_NUM_THREADS="1", OMP_NUM_THREADS="1")
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code), *map(str, arguments)],
-                          capture_output=True, text=True, env=environment, timeout=600)
 
 
 # One child per operation, so that memory freed by earlier operations does not serve
@@ -147,7 +131,7 @@ def test_every_operation_fails_cleanly_when_memory_runs_out(sweep_results):
 def test_reported_crashes_are_memory_errors(limit, call):
     child = run_child(CHILD_SETUP + f"""
     b = Bitmap()
-    print(bounded({limit}, lambda: {call}))
+    print(outcome({limit}, lambda: {call}))
     still_answers(b)
     del b
     """)
@@ -159,14 +143,7 @@ def test_the_fast_path_of_set_raises_what_the_registered_method_raises():
     child = run_child(CHILD_SETUP + """
     for call in (lambda b: b.set(0, 2**44), lambda b: b.set(0, endEx=2**44)):
         b = Bitmap()
-        soft, hard = resource.getrlimit(resource.RLIMIT_AS)
-        resource.setrlimit(resource.RLIMIT_AS, (address_space() + 64 * 2**20, hard))
-        try:
-            call(b)
-        except MemoryError as error:
-            print(repr(error))
-        finally:
-            resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+        print(repr(bounded(address_space() + 64 * 2**20, lambda: call(b))))
     """)
     assert child.returncode == 0, child.stderr[-3000:]
     fast, registered = child.stdout.splitlines()
