@@ -1,10 +1,13 @@
 // The module entry: the interpreter version test and the module object come from
-// PYBIND11_MODULE; the body registers MemoryScanner, then Bitmap.
+// PYBIND11_MODULE; the body prepares the importing thread for allocation failures,
+// then registers MemoryScanner and Bitmap.
 #include <pybind11/pybind11.h>
 
 #include "python/registration.h"
+#include "storage/allocation_hooks.h"
 
 PYBIND11_MODULE(_veltrane_rec_extension, module) {
+  veltrane::storage::prepareThreadForAllocationFailures();
   registerMemoryScanner(module);
   refusePickling(module.attr("MemoryScanner"), "make a new one with MemoryScanner()");
   registerBitmap(module);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <exception>
 
 namespace veltrane::storage {
 namespace {
@@ -112,9 +113,16 @@ void installAllocationHooks() {
   static const bool installed = [] {
     roaring_init_memory_hook(roaring_memory_t{hookMalloc, hookRealloc, hookCalloc, hookFree,
                                               hookAlignedMalloc, hookFree});
+    prepareThreadForAllocationFailures();
     return true;
   }();
   static_cast<void>(installed);
+}
+
+void prepareThreadForAllocationFailures() {
+  static_cast<void>(&parkedBlockRelease);
+  state.releaseParkedBlock();
+  static_cast<void>(std::uncaught_exceptions());
 }
 
 NullOnAllocationFailure::NullOnAllocationFailure() : wasOn(state.nullOnFailure) {

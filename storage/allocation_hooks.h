@@ -17,8 +17,16 @@
 // the helpers below.
 namespace veltrane::storage {
 
-// Installs the hooks, once per process; every Bitmap constructor calls it.
+// Installs the hooks, once per process; every Bitmap constructor calls it. The thread
+// that installs them is also prepared as below.
 void installAllocationHooks();
+
+// Sets up the calling thread's state for the hooks and for C++ exceptions. A library
+// loaded at run time may get such per-thread state only when a thread first uses it;
+// if that first use is the exception of a failed allocation, there may be no memory
+// left for the state and the C library aborts the process. Calling this while memory
+// is available (the Python module does so on import) avoids that.
+void prepareThreadForAllocationFailures();
 
 // While one is alive, failed CRoaring allocations on this thread return null instead
 // of throwing: for the calls that check every allocation and clean up after a failure
