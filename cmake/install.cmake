@@ -2,7 +2,8 @@
 # the static libraries and a package file, so that a C++ project needs only
 #   find_package(veltrane_rec CONFIG REQUIRED)
 #   target_link_libraries(app PRIVATE veltrane_rec::veltrane_rec)
-# The Python module installs as the component "python" (what a wheel holds).
+# The Python module installs as the component "python" (what a wheel holds), which a
+# plain `cmake --install` leaves out.
 include(CMakePackageConfigHelpers)
 set(package_dir lib/cmake/veltrane_rec)
 
