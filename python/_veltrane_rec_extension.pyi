@@ -56,9 +56,9 @@ class Bitmap:
     def nth(self, ordinal: int) -> int:
         """The position with the given 0-based rank."""
     def self_or_next(self, position: int) -> Optional[int]:
-        """position if set, else the next larger set position, or None."""
+        """position if set, else the next larger set position; 0 when there is none (never None)."""
     def self_or_previous(self, position: int) -> Optional[int]:
-        """position if set, else the next smaller set position, or None."""
+        """position if set, else the next smaller set position; 2**64 - 1 when there is none (never None)."""
     def subset_of(self, other: Bitmap) -> bool:
         """True when every position of self is in other."""
     def strict_subset_of(self, other: Bitmap) -> bool:

@@ -24,6 +24,10 @@ constexpr std::uint64_t positionOf(std::uint32_t key, std::uint32_t low) {
   return (std::uint64_t{key} << 32) | low;
 }
 
+// What selfOrNext / selfOrPrevious answer when no set position follows / precedes.
+constexpr std::uint64_t kNoNext = 0;
+constexpr std::uint64_t kNoPrevious = ~std::uint64_t{0};
+
 // Half-open range of low parts [begin, end) inside one bucket; end may be 2^32.
 struct LowRange {
   std::uint64_t begin;

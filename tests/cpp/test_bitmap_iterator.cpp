@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "storage/block_reader.h"
 #include "test_support.h"
 
 using namespace test_support;
@@ -149,4 +150,24 @@ TEST(BitmapBulkOutput, CopyAndMaskMatchThePositions) {
     EXPECT_EQ(mask[3100], background);
     EXPECT_EQ(std::count(mask.begin(), mask.end(), !background), 3100);
   }
+}
+
+// Blocks of several sizes, a block of one included, each holding one bucket's low parts.
+TEST(BitmapBlockReader, ReadsEveryPositionInOrderAndThenNothing) {
+  const Bitmap bitmap = bitmapWithEmptyBuckets();
+  for (std::size_t capacity : {1, 7, 256, 5000}) {
+    veltrane::storage::BlockReader reader(bitmap);
+    std::vector<std::uint32_t> lows(capacity);
+    Positions read;
+    std::uint64_t high = 0;
+    while (const std::size_t count = reader.read(lows.data(), capacity, high)) {
+      ASSERT_LE(count, capacity);
+      for (std::size_t i = 0; i < count; ++i) read.push_back(high | lows[i]);
+    }
+    EXPECT_EQ(read, positionsOf(bitmap)) << capacity;
+    EXPECT_EQ(reader.read(lows.data(), capacity, high), 0u);
+  }
+  std::uint32_t low = 0;
+  std::uint64_t high = 0;
+  EXPECT_EQ(veltrane::storage::BlockReader(Bitmap()).read(&low, 1, high), 0u);
 }
