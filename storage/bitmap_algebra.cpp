@@ -7,10 +7,12 @@
 #include <utility>
 
 #include "storage/bitmap.h"
-#include "storage/bucket_access.h"
-#include "storage/safe_bucket_edits.h"
+#include "storage/internal/bucket_access.h"
+#include "storage/internal/safe_bucket_edits.h"
 
 namespace veltrane::storage {
+
+using namespace internal;
 
 namespace {
 

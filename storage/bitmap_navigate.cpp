@@ -4,10 +4,12 @@
 #include <string>
 
 #include "storage/bitmap.h"
-#include "storage/bucket_access.h"
-#include "storage/key_span.h"
+#include "storage/internal/bucket_access.h"
+#include "storage/internal/key_span.h"
 
 namespace veltrane::storage {
+
+using namespace internal;
 
 // Only the buckets up to the key of `position` matter, so the walk stops there.
 std::uint64_t Bitmap::lowerCardinality(std::uint64_t position) const {

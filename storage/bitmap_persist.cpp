@@ -12,9 +12,11 @@
 
 #include "storage/allocation_hooks.h"
 #include "storage/bitmap.h"
-#include "storage/bucket_access.h"
+#include "storage/internal/bucket_access.h"
 
 namespace veltrane::storage {
+
+using namespace internal;
 namespace {
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,

@@ -11,10 +11,12 @@
 
 #include "storage/allocation_hooks.h"
 #include "storage/bitmap.h"
-#include "storage/bucket_access.h"
-#include "storage/key_span.h"
+#include "storage/internal/bucket_access.h"
+#include "storage/internal/key_span.h"
 
 namespace veltrane::storage {
+
+using namespace internal;
 
 namespace {
 

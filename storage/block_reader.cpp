@@ -1,8 +1,10 @@
 #include "storage/block_reader.h"
 
-#include "storage/key_span.h"
+#include "storage/internal/key_span.h"
 
 namespace veltrane::storage {
+
+using namespace internal;
 
 BlockReader::BlockReader(const Bitmap& bitmap) noexcept
     : bucket(bitmap.bucketMap().begin()), stop(bitmap.bucketMap().end()) {}

@@ -7,6 +7,8 @@
 
 namespace veltrane::storage {
 
+using namespace internal;
+
 struct IndexedBitmap::Indexes {
   RankIndex ranks;
   KeyDirectory keys;

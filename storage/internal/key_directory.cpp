@@ -3,9 +3,9 @@
 #include <new>
 #include <utility>
 
-#include "storage/key_span.h"
+#include "storage/internal/key_span.h"
 
-namespace veltrane::storage {
+namespace veltrane::storage::internal {
 
 namespace {
 
@@ -81,4 +81,4 @@ std::size_t KeyDirectory::slotOf(std::uint32_t key) const noexcept {
   return static_cast<std::uint32_t>(key * 2654435769u) >> shift;
 }
 
-}  // namespace veltrane::storage
+}  // namespace veltrane::storage::internal

@@ -5,7 +5,7 @@
 
 #include "storage/bitmap.h"
 
-namespace veltrane::storage {
+namespace veltrane::storage::internal {
 
 // A hash table from key to non-empty bucket, for membership tests on bitmaps with many
 // buckets. Finding a key in the bucket map reads about log2(buckets) tree nodes one
@@ -42,4 +42,4 @@ class KeyDirectory {
   std::uint64_t lookups = 0;
 };
 
-}  // namespace veltrane::storage
+}  // namespace veltrane::storage::internal

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <iterator>
 
-#include "storage/key_span.h"
+#include "storage/internal/key_span.h"
 
-namespace veltrane::storage {
+namespace veltrane::storage::internal {
 
 template <typename Iterator>
 void RankIndex::Reading<Iterator>::drop() noexcept {
@@ -165,4 +165,4 @@ std::uint64_t RankIndex::selfOrPrevious(const Buckets& buckets, std::uint64_t po
   return positionOf(below->key, below->lows->maximum());
 }
 
-}  // namespace veltrane::storage
+}  // namespace veltrane::storage::internal

@@ -7,7 +7,7 @@
 
 #include "storage/bitmap.h"
 
-namespace veltrane::storage {
+namespace veltrane::storage::internal {
 
 // Prefix counts of a bitmap's non-empty buckets, so that rank, select and the search
 // for the nearest non-empty bucket cost a binary search plus one bucket call instead
@@ -84,4 +84,4 @@ class RankIndex {
   bool queried = false;
 };
 
-}  // namespace veltrane::storage
+}  // namespace veltrane::storage::internal

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "storage/bitmap.h"
-#include "storage/key_span.h"
+#include "storage/internal/key_span.h"
 
 // Reading a bitmap back without its own query operations, straight from the buckets.
 namespace test_support {
@@ -23,7 +23,7 @@ inline std::vector<std::uint64_t> positionsOf(const Bitmap& bitmap) {
   for (const auto& [key, bucket] : bitmap.bucketMap()) {
     std::vector<std::uint32_t> lows(roaring_bitmap_get_cardinality(&bucket.roaring));
     roaring_bitmap_to_uint32_array(&bucket.roaring, lows.data());
-    for (std::uint32_t low : lows) positions.push_back(veltrane::storage::positionOf(key, low));
+    for (std::uint32_t low : lows) positions.push_back(veltrane::storage::internal::positionOf(key, low));
   }
   return positions;
 }

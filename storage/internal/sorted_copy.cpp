@@ -1,9 +1,9 @@
-#include "storage/sorted_copy.h"
+#include "storage/internal/sorted_copy.h"
 
 #include <array>
 #include <cstring>
 
-namespace veltrane::storage {
+namespace veltrane::storage::internal {
 namespace {
 
 constexpr int kDigitBits = 16;
@@ -66,4 +66,4 @@ std::vector<std::uint64_t> sortedCopy(const std::uint64_t* values, std::size_t c
   return sorted;
 }
 
-}  // namespace veltrane::storage
+}  // namespace veltrane::storage::internal

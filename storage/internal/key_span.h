@@ -7,7 +7,7 @@
 // key is its upper 32 bits and its low part its lower 32 bits; a half-open range
 // [start, end) covers, in each key from keyOf(start) to keyOf(end), one half-open
 // range of low parts.
-namespace veltrane::storage {
+namespace veltrane::storage::internal {
 
 constexpr std::uint64_t kBucketSpan = std::uint64_t{1} << 32;
 constexpr std::uint32_t kLastKey = 0xFFFFFFFFu;
@@ -65,4 +65,4 @@ auto bucketsOfRange(BucketMap& buckets, std::uint64_t start, std::uint64_t end) 
   return std::make_pair(buckets.lower_bound(keyOf(start)), buckets.upper_bound(keyOf(end)));
 }
 
-}  // namespace veltrane::storage
+}  // namespace veltrane::storage::internal

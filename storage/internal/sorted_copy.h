@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace veltrane::storage {
+namespace veltrane::storage::internal {
 
 // True when values[0 .. count) never decrease.
 bool isNonDecreasing(const std::uint64_t* values, std::size_t count);
@@ -13,4 +13,4 @@ bool isNonDecreasing(const std::uint64_t* values, std::size_t count);
 // sort over 16-bit digits; digits that are equal in every value are skipped.
 std::vector<std::uint64_t> sortedCopy(const std::uint64_t* values, std::size_t count);
 
-}  // namespace veltrane::storage
+}  // namespace veltrane::storage::internal
