@@ -16,8 +16,8 @@ using namespace internal;
 
 namespace {
 
-using Buckets = Bitmap::Buckets;
 using Bucket = roaring::Roaring;
+using Buckets = Bitmap::Buckets;
 using InPlaceCombine = void (Bucket::*)(const Bucket&);
 using Combine = Bucket (*)(const Bucket&, const Bucket&);
 

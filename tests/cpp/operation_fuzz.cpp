@@ -9,15 +9,15 @@
 #include <stdexcept>
 #include <vector>
 
-#include "storage/bitmap.h"
+#include "test_support.h"
 
 namespace {
 
-using veltrane::storage::Bitmap;
+using test_support::Bitmap;
+using test_support::kMax;
+using test_support::kSpan;
 using Model = std::set<std::uint64_t>;
 
-constexpr std::uint64_t kSpan = std::uint64_t{1} << 32;
-constexpr std::uint64_t kMax = ~std::uint64_t{0};
 constexpr std::array<std::uint64_t, 10> kAnchors = {
     0, 100, kSpan - 1, kSpan, 2 * kSpan, 9 * kSpan + 77, kMax - 2 * kSpan, kMax - kSpan, kMax - 5, kMax};
 

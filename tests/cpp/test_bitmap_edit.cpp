@@ -13,8 +13,6 @@ using namespace test_support;
 
 namespace {
 
-using Keys = std::vector<std::uint32_t>;
-using Positions = std::vector<std::uint64_t>;
 
 TEST(BitmapConstruction, DefaultHoldsOneEmptyBucketAtKeyZero) {
   const Bitmap bitmap;

@@ -10,7 +10,6 @@
 #include "test_support.h"
 
 using namespace test_support;
-using Positions = std::vector<std::uint64_t>;
 
 namespace {
 
@@ -49,6 +48,15 @@ Positions walkBackward(const Bitmap& bitmap, bool postfix) {
   }
   std::reverse(walked.begin(), walked.end());
   return walked;
+}
+
+// copyPositionsTo writes every position in order and nothing past the count.
+void expectCopyWritesThePositionsOnly(const Bitmap& bitmap) {
+  const Positions expected = positionsOf(bitmap);
+  Positions copied(expected.size() + 1, 77);
+  bitmap.copyPositionsTo(copied.data());
+  EXPECT_EQ(Positions(copied.begin(), copied.end() - 1), expected);
+  EXPECT_EQ(copied.back(), 77u);
 }
 
 }  // namespace
@@ -123,20 +131,11 @@ TEST(BitmapBulkOutput, CopyWritesRunAndMixedBucketsAlike) {
   for (std::uint64_t low : {70000u, 70002u, 200000u}) bitmap.add(3 * kSpan + low);
   bitmap.add(kMax);
   bitmap.persistedSize(true, true, false);  // run-optimizes every bucket
-  const Positions expected = positionsOf(bitmap);
-  Positions copied(expected.size() + 1, 77);
-  bitmap.copyPositionsTo(copied.data());
-  EXPECT_EQ(Positions(copied.begin(), copied.end() - 1), expected);
-  EXPECT_EQ(copied.back(), 77u);
+  expectCopyWritesThePositionsOnly(bitmap);
 }
 
 TEST(BitmapBulkOutput, CopyAndMaskMatchThePositions) {
-  const Bitmap bitmap = bitmapWithEmptyBuckets();
-  const Positions expected = positionsOf(bitmap);
-  Positions copied(expected.size() + 1, 77);
-  bitmap.copyPositionsTo(copied.data());
-  EXPECT_EQ(Positions(copied.begin(), copied.end() - 1), expected);
-  EXPECT_EQ(copied.back(), 77u);  // nothing written past the count
+  expectCopyWritesThePositionsOnly(bitmapWithEmptyBuckets());
 
   // A mask relative to the first position, which lies in the bucket below the
   // rest and has a non-zero low part.

@@ -21,8 +21,6 @@
 
 using namespace test_support;
 using Bytes = std::vector<unsigned char>;
-using Keys = std::vector<std::uint32_t>;
-using Positions = std::vector<std::uint64_t>;
 
 namespace {
 

@@ -8,14 +8,8 @@
 #include "test_support.h"
 
 using namespace test_support;
-using Keys = std::vector<std::uint32_t>;
-using Positions = std::vector<std::uint64_t>;
 
 namespace {
-
-constexpr std::uint32_t kLastKey = 0xFFFFFFFF;
-
-Bitmap bitmapOf(const Positions& positions) { return Bitmap(positions.size(), positions.data()); }
 
 // Buckets 1, 2 and 3 exist but are empty; positions sit in buckets 0 and 4.
 Bitmap withEmptyMiddleBuckets() {

@@ -11,6 +11,15 @@
 namespace test_support {
 
 using veltrane::storage::Bitmap;
+using Keys = std::vector<std::uint32_t>;
+using Positions = std::vector<std::uint64_t>;
+
+constexpr std::uint64_t kSpan = std::uint64_t{1} << 32;
+constexpr std::uint64_t kMax = ~std::uint64_t{0};
+constexpr std::uint32_t kLastKey = 0xFFFFFFFFu;
+
+// Exactly the buckets the positions need, no bucket 0 of its own.
+inline Bitmap bitmapOf(const Positions& positions) { return Bitmap(positions.size(), positions.data()); }
 
 inline std::vector<std::uint32_t> keysOf(const Bitmap& bitmap) {
   std::vector<std::uint32_t> keys;
@@ -27,9 +36,6 @@ inline std::vector<std::uint64_t> positionsOf(const Bitmap& bitmap) {
   }
   return positions;
 }
-
-constexpr std::uint64_t kSpan = std::uint64_t{1} << 32;
-constexpr std::uint64_t kMax = ~std::uint64_t{0};
 
 // Several keys with array, bitmap and run containers, a bucket spread over many
 // containers, and empty buckets at both ends and in between.

@@ -9,17 +9,9 @@ import pytest
 
 import _veltrane_rec_extension
 from _veltrane_rec_extension import Bitmap
+from conftest import MAX, SPAN, of as bitmap_of
 
-SPAN = 2**32
-MAX = 2**64 - 1
 FLAGS = [(invert, relative) for invert in (True, False) for relative in (True, False)]
-
-
-def bitmap_of(*positions):
-    bitmap = Bitmap()
-    for position in positions:
-        bitmap.set(position)
-    return bitmap
 
 
 @pytest.mark.parametrize("invert, relative", FLAGS)

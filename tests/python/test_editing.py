@@ -2,9 +2,7 @@
 import pytest
 
 from _veltrane_rec_extension import Bitmap
-
-SPAN = 1 << 32
-MAX = (1 << 64) - 1
+from conftest import MAX, SPAN
 
 
 def test_a_new_bitmap_is_empty():
@@ -96,12 +94,6 @@ def test_every_spelling_of_a_point_edit_agrees(make):
 def test_refused_arguments_raise_the_argument_mismatch_error(call):
     with pytest.raises(TypeError, match=r"incompatible function arguments"):
         call(Bitmap())
-
-
-def test_methods_keep_their_generated_signatures():
-    assert Bitmap.contains.__doc__.startswith("contains(self: _veltrane_rec_extension.Bitmap, position: int) -> bool")
-    assert Bitmap.unset.__doc__.startswith(
-        "unset(self: _veltrane_rec_extension.Bitmap, position: int, endEx: Optional[int] = None) -> None")
 
 
 def test_an_object_without_a_value_is_refused_not_crashed():

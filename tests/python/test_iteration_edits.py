@@ -7,8 +7,8 @@ anything. Run under AddressSanitizer, a missed edit shows as a read of freed mem
 import pytest
 
 from _veltrane_rec_extension import Bitmap
+from conftest import SPAN
 
-SPAN = 2**32
 MESSAGE = "Bitmap changed during iteration"
 
 

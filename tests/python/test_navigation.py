@@ -5,16 +5,7 @@ import numpy as np
 import pytest
 
 from _veltrane_rec_extension import Bitmap
-
-SPAN = 2**32
-MAX = 2**64 - 1
-
-
-def bitmap_of(*positions):
-    bitmap = Bitmap()
-    for position in positions:
-        bitmap.set(position)
-    return bitmap
+from conftest import MAX, SPAN, check_rank_and_neighbours, of as bitmap_of
 
 
 @pytest.mark.parametrize("call, argument, expected", [
@@ -108,10 +99,7 @@ def assert_rank_and_select(bitmap, model, probes):
             with pytest.raises(RuntimeError, match=re.escape(f"[ {ordinal}] is greater")):
                 bitmap.nth(ordinal)
     for p in probes:
-        assert bitmap.lower_cardinality(p) == sum(q < p for q in model)
-        assert bitmap.upper_cardinality(p) == sum(q > p for q in model)
-        assert bitmap.self_or_next(p) == min((q for q in model if q >= p), default=0)
-        assert bitmap.self_or_previous(p) == max((q for q in model if q <= p), default=MAX)
+        check_rank_and_neighbours(bitmap, model, p)
 
 
 @pytest.mark.parametrize("edit", EDITS.values(), ids=EDITS.keys())

@@ -2,17 +2,9 @@
 import pytest
 
 from _veltrane_rec_extension import Bitmap
+from conftest import MAX, SPAN, of
 
-SPAN = 1 << 32
-MAX = (1 << 64) - 1
 TOP = MAX - SPAN + 1  # first position of the last key
-
-
-def bitmap_of(positions):
-    b = Bitmap()
-    for p in positions:
-        b.set(p)
-    return b
 
 
 def positions_of(b):
@@ -36,7 +28,7 @@ def positions_of(b):
     ("contract", TOP + 10, 3, [TOP + 11, MAX], [TOP + 8, MAX - 3]),
 ])
 def test_shift_moves_positions(method, position, by, before, after):
-    b = bitmap_of(before)
+    b = of(*before)
     assert getattr(b, method)(position, by) is None
     assert positions_of(b) == after
 
@@ -50,7 +42,7 @@ def test_shift_moves_positions(method, position, by, before, after):
     ("expand", 0, 2, [3, MAX - 1]),
 ])
 def test_out_of_bounds_is_refused_and_changes_nothing(method, position, by, before):
-    b = bitmap_of(before)
+    b = of(*before)
     with pytest.raises(ValueError, match="^Range Out of Bounds$"):
         getattr(b, method)(position, by)
     assert positions_of(b) == before
@@ -59,14 +51,14 @@ def test_out_of_bounds_is_refused_and_changes_nothing(method, position, by, befo
 @pytest.mark.parametrize("method", ["expand", "contract"])
 @pytest.mark.parametrize("args", [(5,), (), (-1, 1), (1, MAX + 1), (None, 1), (1.5, 1)])
 def test_bad_arguments_are_refused(method, args):
-    b = bitmap_of([1, 9])
+    b = of(1, 9)
     with pytest.raises(TypeError):
         getattr(b, method)(*args)
     assert positions_of(b) == [1, 9]
 
 
 def test_arguments_by_keyword():
-    b = bitmap_of([4, 8])
+    b = of(4, 8)
     b.expand(by=2, position=5)
     b.contract(position=9, by=2)
     assert positions_of(b) == [4, 8]

@@ -1,35 +1,13 @@
 """Drives a few bitmaps through every method and checks each step against a plain
-Python set of positions. Positions crowd around bucket boundaries and the extremes,
-where the bucket splitting and carrying is most likely to go wrong.
-
-VELTRANE_SOAK=1 selects a long profile for soak runs."""
-import os
-
+Python set of positions (strategies and profiles in conftest.py)."""
 import numpy as np
 import pytest
-from hypothesis import HealthCheck, settings
 from hypothesis import strategies as st
 from hypothesis.stateful import RuleBasedStateMachine, initialize, invariant, precondition, rule
 
 from _veltrane_rec_extension import Bitmap
+from conftest import MAX, SPAN, check_rank_and_neighbours, lengths, positions, shifts, wide_lengths
 
-SPAN = 1 << 32
-MAX = (1 << 64) - 1
-ANCHORS = [0, 1, 100, SPAN - 1, SPAN, SPAN + 1, 2 * SPAN, 7 * SPAN + 5, MAX - SPAN, MAX - SPAN + 3, MAX]
-
-settings.register_profile("ci", max_examples=60, stateful_step_count=25, deadline=None,
-                          suppress_health_check=[HealthCheck.too_slow])
-settings.register_profile("soak", max_examples=5000, stateful_step_count=60, deadline=None,
-                          suppress_health_check=[HealthCheck.too_slow])
-PROFILE = "soak" if os.environ.get("VELTRANE_SOAK") else "ci"
-
-positions = st.one_of(
-    st.builds(lambda anchor, offset: min(MAX, max(0, anchor + offset)),
-              st.sampled_from(ANCHORS), st.integers(-4, 4)),
-    st.integers(0, MAX),
-)
-lengths = st.one_of(st.integers(0, 12), st.just(64))
-shifts = st.one_of(st.integers(0, 10), st.sampled_from([SPAN - 3, SPAN - 1, SPAN, SPAN + 1, 3 * SPAN + 7]))
 slots = st.integers(0, 2)
 
 
@@ -151,11 +129,7 @@ class BitmapModel(RuleBasedStateMachine):
 
     @rule(i=slots, p=positions)
     def rank_and_neighbours(self, i, p):
-        b, model = self.bitmaps[i], self.models[i]
-        assert b.lower_cardinality(p) == sum(q < p for q in model)
-        assert b.upper_cardinality(p) == sum(q > p for q in model)
-        assert b.self_or_next(p) == min((q for q in model if q >= p), default=0)
-        assert b.self_or_previous(p) == max((q for q in model if q <= p), default=MAX)
+        check_rank_and_neighbours(self.bitmaps[i], self.models[i], p)
 
     @rule(i=slots, ordinal=st.integers(0, 40))
     def nth(self, i, ordinal):
@@ -166,7 +140,7 @@ class BitmapModel(RuleBasedStateMachine):
             with pytest.raises(RuntimeError, match=rf"^The ordinal value \[ {ordinal}\] is greater"):
                 self.bitmaps[i].nth(ordinal)
 
-    @rule(i=slots, p=positions, n=st.one_of(lengths, st.sampled_from([SPAN, 5 * SPAN, MAX])))
+    @rule(i=slots, p=positions, n=wide_lengths)
     def range_tests_and_slice(self, i, p, n):
         b, model = self.bitmaps[i], self.models[i]
         end = min(MAX, p + n)
@@ -209,4 +183,3 @@ class BitmapModel(RuleBasedStateMachine):
 
 
 TestBitmapModel = BitmapModel.TestCase
-TestBitmapModel.settings = settings.get_profile(PROFILE)
