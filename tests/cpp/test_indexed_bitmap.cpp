@@ -13,11 +13,19 @@ using veltrane::storage::IndexedBitmap;
 
 namespace {
 
-// mixedBitmap() spread over enough keys for the key table to pay, empty buckets included.
+// mixedBitmap() spread over enough keys for the key table to pay, empty buckets included,
+// and a run of empty buckets too long for the neighbour queries to step over (kRunProbe).
+constexpr std::uint64_t kRunProbe = 410 * kSpan + 9;
+
 Bitmap manyBuckets() {
   Bitmap bitmap = mixedBitmap();
   for (std::uint64_t key = 10; key < 400; key += 3) bitmap.add(key * kSpan + key);
-  for (std::uint64_t key = 11; key < 400; key += 7) bitmap.addRange(key * kSpan, key * kSpan);
+  for (std::uint64_t key = 11; key < 420; key += 7) bitmap.addRange(key * kSpan, key * kSpan);
+  for (std::uint64_t key = 400; key < 420; ++key) bitmap.addRange(key * kSpan, key * kSpan);
+  for (std::uint64_t low : {5, 70}) {
+    bitmap.add(399 * kSpan + low);
+    bitmap.add(420 * kSpan + low);
+  }
   return bitmap;
 }
 
@@ -26,7 +34,9 @@ void expectSameAnswers(IndexedBitmap& indexed) {
   Bitmap plain = indexed.view();
   const std::vector<std::uint64_t> set = positionsOf(plain);
   ASSERT_EQ(indexed.cardinality(), set.size());
-  for (std::uint64_t p : probesFor(set)) {
+  std::vector<std::uint64_t> probes = probesFor(set);
+  probes.push_back(kRunProbe);
+  for (std::uint64_t p : probes) {
     EXPECT_EQ(indexed.contains(p), plain.contains(p)) << p;
     EXPECT_EQ(indexed.lowerCardinality(p), plain.lowerCardinality(p)) << p;
     EXPECT_EQ(indexed.upperCardinality(p), plain.upperCardinality(p)) << p;
