@@ -109,6 +109,28 @@ class Bitmap {
   // True when some key has a bucket in both bitmaps, empty or not.
   bool hasSharedPositionsWith(const Bitmap& other) const;
 
+  // --- Counts of combinations, many-way combinations --------------------------------
+
+  // The number of positions of this & other, this | other, this - other and
+  // this ^ other, counted bucket by bucket without building the result. Throw
+  // std::length_error, as cardinality() does, when the count is 2^64.
+  std::uint64_t intersectionCardinality(const Bitmap& other) const;
+  std::uint64_t unionCardinality(const Bitmap& other) const;
+  std::uint64_t differenceCardinality(const Bitmap& other) const;
+  std::uint64_t symmetricDifferenceCardinality(const Bitmap& other) const;
+  // intersectionCardinality / unionCardinality; NaN when neither holds a position.
+  double jaccardIndex(const Bitmap& other) const;
+  // True when no position is set in both; unlike hasSharedPositionsWith it looks at
+  // the positions.
+  bool isDisjoint(const Bitmap& other) const;
+  // bitmaps[0] | bitmaps[1] | ..., made in one pass per key, with the buckets the
+  // chain of operator| keeps: every key of every operand. No operand gives Bitmap().
+  static Bitmap unionAll(std::size_t count, const Bitmap* const* bitmaps);
+  // bitmaps[0] & bitmaps[1] & ..., made in one pass per key, with the buckets the
+  // chain of operator& keeps: the keys of bitmaps[0]. Throws std::invalid_argument
+  // for no operand.
+  static Bitmap intersectAll(std::size_t count, const Bitmap* const* bitmaps);
+
   // --- Range queries, flipping, slicing -------------------------------------------
 
   // Toggles every position in [start, endEx); requires start <= endEx.
@@ -146,6 +168,18 @@ class Bitmap {
   // Rebuilds a bitmap from `length` untrusted bytes, never reading past them; a
   // truncated or inconsistent form raises std::invalid_argument.
   static Bitmap read(const char* buffer, std::size_t length, bool portable);
+  // The portable 64-bit Roaring form that other Roaring libraries read and write: an
+  // 8-byte count of 32-bit bitmaps, then for each bucket that holds a position, in
+  // ascending key order, its 4-byte key and its portable body. Containers are written
+  // as they are.
+  std::uint64_t roaring64Size() const;
+  // Writes it at `buffer` and returns one past the last byte written; refuses
+  // (std::invalid_argument, nothing written) when it does not fit in `capacity` bytes.
+  char* toRoaring64(char* buffer, std::size_t capacity) const;
+  // Rebuilds a bitmap, with exactly the buckets the form holds, from `length`
+  // untrusted bytes, never reading past them. A truncated or inconsistent form, keys
+  // that do not ascend, or bytes left over raise std::invalid_argument.
+  static Bitmap fromRoaring64(const char* buffer, std::size_t length);
   // Number of CRoaring containers over all buckets.
   std::uint64_t inMemorySize() const;
   // One line per bucket: "h: <key> {<low parts>}".

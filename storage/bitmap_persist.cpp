@@ -13,12 +13,10 @@
 #include "storage/allocation_hooks.h"
 #include "storage/bitmap.h"
 #include "storage/bucket_access.h"
+#include "storage/form_bytes.h"
 
 namespace veltrane::storage {
 namespace {
-
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
-              "the form stores integers in host order, which must be little-endian");
 
 constexpr std::size_t kCountBytes = 8;
 constexpr std::size_t kKeyBytes = 4;
@@ -35,19 +33,6 @@ constexpr char kNativePortableMarker = 2;
 constexpr std::size_t kNativeArrayHeaderBytes = 1 + 4;
 
 constexpr const char* kUndecodableBody = "failed alloc while reading";
-
-template <typename T>
-char* store(char* at, T value) {
-  std::memcpy(at, &value, sizeof value);
-  return at + sizeof value;
-}
-
-template <typename T>
-T load(const char* at) {
-  T value;
-  std::memcpy(&value, at, sizeof value);
-  return value;
-}
 
 std::size_t bodySize(const roaring::Roaring& bucket, bool portable) {
   return portable ? bucket.portableSizeInBytes() : bucket.nativeSizeInBytes();
@@ -98,23 +83,6 @@ std::size_t encodedBodySize(const char* body, std::size_t length, bool portable)
   return size <= length ? size : 0;
 }
 
-// Walks a caller's bytes front to back and never looks past their end. Positions in
-// messages are byte offsets from the start of the form.
-class FormReader {
- public:
-  FormReader(const char* start, std::size_t length) : start(start), length(length) {}
-
-  std::size_t offset() const { return used; }
-  std::size_t left() const { return length - used; }
-  const char* here() const { return start + used; }
-  void advance(std::size_t bytes) { used += bytes; }
-
- private:
-  const char* start;
-  std::size_t length;
-  std::size_t used = 0;
-};
-
 struct RecordPlace {
   std::uint64_t index;
   std::uint64_t count;
@@ -129,16 +97,6 @@ struct RecordPlace {
 
 [[noreturn]] void refuse(const std::string& what) {
   throw std::invalid_argument("serialized bitmap " + what);
-}
-
-std::uint64_t readBucketCount(FormReader& reader) {
-  if (reader.left() < kCountBytes) {
-    refuse("truncated: the bucket count needs " + std::to_string(kCountBytes) +
-           " bytes, the buffer holds " + std::to_string(reader.left()));
-  }
-  const auto count = load<std::uint64_t>(reader.here());
-  reader.advance(kCountBytes);
-  return count;
 }
 
 // Checks the stated body length against what is left and against the body's own
@@ -252,7 +210,7 @@ Bitmap Bitmap::read(const char* buffer, bool portable) {
 Bitmap Bitmap::read(const char* buffer, std::size_t length, bool portable) {
   Bitmap result;
   FormReader reader(buffer, length);
-  const std::uint64_t count = readBucketCount(reader);
+  const std::uint64_t count = reader.readCount("serialized bitmap", "bucket count");
   // Every record takes at least its header, so a huge count runs out of bytes after
   // length / 12 records; nothing is sized from it in advance.
   for (std::uint64_t index = 0; index < count; ++index) {
