@@ -32,6 +32,7 @@ constexpr auto scanBuffer = [](MemoryScanner& self, const py::buffer& buffer) {
 
 void registerMemoryScanner(py::module_& module) {
   py::class_<MemoryScanner, std::unique_ptr<MemoryScanner>>(module, "MemoryScanner")
-      .def(py::init<>())
-      .def("scan", scanBuffer);
+      .def(py::init<>(), "A scanner; one can scan many buffers.")
+      .def("scan", scanBuffer,
+           "Returns (complete documents, bytes they cover) for a contiguous buffer of one-byte items.");
 }

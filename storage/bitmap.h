@@ -184,6 +184,10 @@ class Bitmap {
   std::uint64_t inMemorySize() const;
   // One line per bucket: "h: <key> {<low parts>}".
   std::string toString() const;
+  // "<name>([p, q, ...])" with every position when there are at most 32; otherwise
+  // the first 16, then ", ...]" and ", len=<count>)". Looks at 33 positions at most
+  // and counts the rest bucket by bucket; a full bitmap gets its count too.
+  std::string abbreviatedText(const std::string& name) const;
 
   // Read-only view of the buckets, for diagnostics and tests.
   const Buckets& bucketMap() const noexcept { return buckets; }

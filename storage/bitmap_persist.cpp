@@ -1,4 +1,4 @@
-// The serialized form of a bitmap, its size, the container count and the text form.
+// The serialized form of a bitmap, its size, the container count and the text forms.
 //
 // Form: an 8-byte bucket count N (empty buckets included), then one record per bucket
 // in ascending key order: the 4-byte key, the 8-byte length S of the body, and the
@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "storage/allocation_hooks.h"
 #include "storage/bitmap.h"
@@ -234,6 +235,23 @@ std::string Bitmap::toString() const {
     text += '\n';
   }
   return text;
+}
+
+std::string Bitmap::abbreviatedText(const std::string& name) const {
+  constexpr std::size_t kShownInFull = 32;
+  constexpr std::size_t kShownOfMore = 16;
+  std::vector<std::uint64_t> leading;
+  for (auto it = begin(); it != end() && leading.size() <= kShownInFull; ++it) leading.push_back(*it);
+  const bool abbreviated = leading.size() > kShownInFull;
+  if (abbreviated) leading.resize(kShownOfMore);
+  std::string text = name + "([";
+  for (std::uint64_t position : leading) {
+    if (position != leading.front()) text += ", ";
+    text += std::to_string(position);
+  }
+  if (!abbreviated) return text + "])";
+  const std::string count = isFull() ? "18446744073709551616" : std::to_string(cardinality());
+  return text + ", ...], len=" + count + ")";
 }
 
 }  // namespace veltrane::storage
