@@ -1,5 +1,5 @@
 """Compressed sets of unsigned 64-bit positions, and a counter of concatenated JSON documents."""
-from typing import ClassVar, Iterable, Iterator, Optional, Tuple
+from typing import ClassVar, Iterable, Iterator, NoReturn, Optional, Tuple
 
 import numpy
 import numpy.typing
@@ -12,7 +12,7 @@ class MemoryScanner:
         """A scanner; one can scan many buffers."""
     def scan(self, buffer: Buffer, /) -> Tuple[int, int]:
         """Returns (complete documents, bytes they cover) for a contiguous buffer of one-byte items."""
-    def __reduce__(self) -> object:
+    def __reduce__(self) -> NoReturn:
         """Refuses pickling and the copy module; importing veltrane_rec makes both work."""
 
 class Bitmap:
@@ -161,5 +161,5 @@ class Bitmap:
         """True when every position of other is in self."""
     def __gt__(self, other: Bitmap) -> bool:
         """True when other is a subset of self and differs from it."""
-    def __reduce__(self) -> object:
+    def __reduce__(self) -> NoReturn:
         """Refuses pickling and the copy module; importing veltrane_rec makes both work."""
