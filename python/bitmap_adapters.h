@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "python/parameter_types.h"
 #include "python/position_indices.h"
 #include "python/tracked_bitmap.h"
 
@@ -16,13 +17,13 @@
 veltrane::storage::Bitmap bitmapFromIndices(const std::optional<PositionIndices>& indices);
 
 // write(buffer, portable) and the static read(buffer, portable).
-std::uint64_t writeToBuffer(const veltrane::storage::Bitmap& bitmap, const pybind11::buffer& buffer,
+std::uint64_t writeToBuffer(const veltrane::storage::Bitmap& bitmap, const Buffer& buffer,
                             bool portable);
-TrackedBitmap readFromBuffer(const pybind11::buffer& buffer, bool portable);
+TrackedBitmap readFromBuffer(const Buffer& buffer, bool portable);
 
 // to_roaring64() and the static from_roaring64(buffer).
 pybind11::bytes roaring64Bytes(const veltrane::storage::Bitmap& bitmap);
-TrackedBitmap readRoaring64(const pybind11::buffer& buffer);
+TrackedBitmap readRoaring64(const Buffer& buffer);
 
 // The static union_all(bitmaps) and intersect_all(bitmaps).
 TrackedBitmap unionAll(const pybind11::iterable& bitmaps);

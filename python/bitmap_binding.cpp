@@ -17,6 +17,7 @@
 
 #include "python/bitmap_adapters.h"
 #include "python/fast_calls.h"
+#include "python/parameter_types.h"
 #include "python/registration.h"
 #include "python/tracked_bitmap.h"
 #include "storage/allocation_hooks.h"
@@ -26,23 +27,20 @@ using veltrane::storage::Bitmap;
 
 namespace {
 
-using Position = std::uint64_t;
-using OptionalPosition = std::optional<std::uint64_t>;
-
 TrackedBitmap copyOf(const TrackedBitmap& self) { return TrackedBitmap(self); }
 
-Position cardinalityOf(const TrackedBitmap& self) { return self.cardinality(); }
+std::uint64_t cardinalityOf(const TrackedBitmap& self) { return self.cardinality(); }
 bool isEmpty(const TrackedBitmap& self) { return self.view().isEmpty(); }
 OptionalPosition firstOf(const TrackedBitmap& self) { return self.view().first(); }
 OptionalPosition lastOf(const TrackedBitmap& self) { return self.view().last(); }
 
-Position lowerCardinality(const TrackedBitmap& self, Position position) {
+std::uint64_t lowerCardinality(const TrackedBitmap& self, Position position) {
   return self.lowerCardinality(position);
 }
-Position upperCardinality(const TrackedBitmap& self, Position position) {
+std::uint64_t upperCardinality(const TrackedBitmap& self, Position position) {
   return self.upperCardinality(position);
 }
-Position nth(TrackedBitmap& self, Position ordinal) { return self.nth(ordinal); }
+std::uint64_t nth(TrackedBitmap& self, Position ordinal) { return self.nth(ordinal); }
 OptionalPosition selfOrNext(TrackedBitmap& self, Position position) { return self.selfOrNext(position); }
 OptionalPosition selfOrPrevious(TrackedBitmap& self, Position position) {
   return self.selfOrPrevious(position);
@@ -153,10 +151,10 @@ void registerBitmap(py::module_& module) {
            },
            "The byte length of the serialized form; optimize and shrink compact the storage first.",
            py::arg("portable") = true, py::arg("optimize") = true, py::arg("shrink") = true)
-      .def("write", [](const TrackedBitmap& self, const py::buffer& buffer, bool portable) { return writeToBuffer(self.view(), buffer, portable); },
+      .def("write", [](const TrackedBitmap& self, const Buffer& buffer, bool portable) { return writeToBuffer(self.view(), buffer, portable); },
            "Writes the serialized form into a writable buffer of persisted_size() bytes; returns that size.",
            py::arg("buffer"), py::arg("portable") = true)
-      .def_static("read", [](const py::buffer& buffer, bool portable) { return readFromBuffer(buffer, portable); },
+      .def_static("read", [](const Buffer& buffer, bool portable) { return readFromBuffer(buffer, portable); },
                   "Rebuilds a bitmap from the serialized form that write() produced.", py::arg("buffer"), py::arg("portable") = true);
   fast.property<&cardinalityOf>("cardinality", "The number of positions, also beyond what len() accepts.")
       .property<&isEmpty>("empty", "True when no position is set.")

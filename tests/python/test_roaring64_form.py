@@ -15,11 +15,6 @@ BitMap64 = pyroaring.BitMap64
 PEER_VERSION = tuple(int(part) for part in pyroaring.__version__.split(".")[:2])
 
 
-def compacted(bitmap):
-    bitmap.persisted_size(optimize=True, shrink=False)
-    return bitmap
-
-
 @pytest.mark.parametrize("shape", SHAPES)
 def test_round_trips_through_both_libraries(shape):
     bitmap = SHAPES[shape]()
@@ -38,7 +33,6 @@ def test_round_trips_through_both_libraries(shape):
 def test_bytes_equal_the_peers_when_containers_are_alike(shape):
     positions = SHAPES[shape]().index_array()
     assert Bitmap(positions).to_roaring64() == BitMap64(positions, optimize=False).serialize()
-    assert compacted(Bitmap(positions)).to_roaring64() == BitMap64(positions).serialize()
 
 
 def test_leaves_out_empty_buckets_and_never_changes_the_bitmap():

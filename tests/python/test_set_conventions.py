@@ -90,8 +90,9 @@ def _prose(cls, name):
 def test_every_method_has_the_prose_of_its_stub():
     stubbed = {(cls, name): doc for cls, name, doc in _stub_docstrings()}
     for cls in (ext.Bitmap, ext.MemoryScanner):
-        registered = {name for name, value in vars(cls).items()
-                      if callable(value) or isinstance(value, (property, staticmethod))}
+        registered = {name for name, value in vars(cls).items()  # less the binding layer's own hook
+                      if (callable(value) or isinstance(value, (property, staticmethod)))
+                      and not name.startswith("_pybind11")}
         assert registered == {name for owner, name in stubbed if owner == cls.__name__}
         for name in registered:
             assert _prose(cls, name) == stubbed[cls.__name__, name] != "", name
