@@ -11,12 +11,16 @@
 #include <string>
 
 #include "python/bitmap_adapters.h"
+#include "storage/allocation_hooks.h"
+#include "storage/cancellation.h"
 
 namespace py = pybind11;
 
 namespace {
 
 using Positions = py::array_t<std::uint64_t>;
+
+constexpr std::size_t kStridedValuesBetweenChecks = std::size_t{1} << 16;
 
 // 2^64 as a double; Python compares ints with it exactly.
 constexpr double kPositionLimit = 18446744073709551616.0;
@@ -80,6 +84,7 @@ py::object maskOf(py::handle masked) {
 }  // namespace
 
 std::optional<Positions> loadPositionIndices(py::handle source, bool convert) {
+  veltrane::storage::prepareThreadForAllocationFailures();
   if (!convert && !Positions::check_(source)) return std::nullopt;
   if (isPlainNdarray(source) && Positions::check_(source)) {
     return py::reinterpret_borrow<Positions>(source);
@@ -98,6 +103,7 @@ std::optional<Positions> loadPositionIndices(py::handle source, bool convert) {
 }
 
 veltrane::storage::Bitmap bitmapFromIndices(const std::optional<PositionIndices>& indices) {
+  veltrane::storage::prepareThreadForAllocationFailures();
   veltrane::storage::Bitmap bitmap;
   if (!indices) return bitmap;
   const auto array = py::reinterpret_borrow<Positions>(indices->values);
@@ -107,7 +113,9 @@ veltrane::storage::Bitmap bitmapFromIndices(const std::optional<PositionIndices>
   if (array.strides(0) == sizeof(std::uint64_t)) {
     bitmap.addMany(count, values.data(0));
   } else {
-    for (std::size_t i = 0; i < count; ++i) bitmap.add(values(i));
+    veltrane::storage::forEachCancellableBlock(count, kStridedValuesBetweenChecks, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t i = begin; i < end; ++i) bitmap.add(values(i));
+    });
   }
   return bitmap;
 }

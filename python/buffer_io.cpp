@@ -4,6 +4,7 @@
 
 #include "python/bitmap_adapters.h"
 #include "python/buffer_view.h"
+#include "storage/allocation_hooks.h"
 
 namespace py = pybind11;
 
@@ -14,6 +15,7 @@ std::uint64_t writeToBuffer(const veltrane::storage::Bitmap& bitmap, const py::b
 }
 
 TrackedBitmap readFromBuffer(const py::buffer& buffer, bool portable) {
+  veltrane::storage::prepareThreadForAllocationFailures();
   const BufferView view(buffer, BufferView::Access::ReadOnly);
   return TrackedBitmap(veltrane::storage::Bitmap::read(view.data(), view.size(), portable));
 }

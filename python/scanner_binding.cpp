@@ -10,6 +10,7 @@
 #include "python/constructed_caster.h"
 #include "python/registration.h"
 #include "scanner/memory_scanner.h"
+#include "storage/allocation_hooks.h"
 
 namespace py = pybind11;
 
@@ -32,6 +33,9 @@ constexpr auto scanBuffer = [](MemoryScanner& self, const py::buffer& buffer) {
 
 void registerMemoryScanner(py::module_& module) {
   py::class_<MemoryScanner, std::unique_ptr<MemoryScanner>>(module, "MemoryScanner")
-      .def(py::init<>())
+      .def(py::init([] {
+        veltrane::storage::prepareThreadForAllocationFailures();
+        return std::make_unique<MemoryScanner>();
+      }))
       .def("scan", scanBuffer);
 }
