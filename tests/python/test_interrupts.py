@@ -10,10 +10,12 @@ from conftest import run_child
 BOUND = 2.0
 
 CHILD = """
-    import json, os, subprocess, sys, tempfile, time
+    import json, os, signal, subprocess, sys, tempfile, time
     import numpy as np
     from _veltrane_rec_extension import Bitmap, MemoryScanner
     SPAN = 2**32
+    # Python leaves SIGINT ignored when it starts with it ignored, as in a background job.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
 
     def interrupted(call, delay=0.2):
         \"\"\"Runs call() with a SIGINT sent after `delay` seconds by another process;
@@ -63,6 +65,7 @@ CHILD = """
 
     descending = np.arange(10**8, dtype=np.uint64)[::-1].copy()
     results["construction"] = interrupted(lambda: Bitmap(descending))
+    results["construction from a range"] = interrupted(lambda: Bitmap(range(5, 3 * 10**7)))
 
     documents = b'{"a": [1, 2]}\\n' * (15 * 10**6)
     scanner = MemoryScanner()

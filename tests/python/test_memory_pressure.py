@@ -150,6 +150,20 @@ def test_the_fast_path_of_set_raises_what_the_registered_method_raises():
     assert fast == registered == "MemoryError('std::bad_alloc')"
 
 
+# Construction from inputs that must be converted: running out of memory there is
+# MemoryError too, never the argument-mismatch TypeError.
+@pytest.mark.parametrize("indices", ["np.arange(10**7, dtype=np.int64)", "np.arange(10**7, dtype='>u8')",
+                                     "list(range(3 * 10**6))", "range(5, 10**7)"])
+def test_construction_that_runs_out_of_memory_raises_memory_error(indices):
+    child = run_child(CHILD_SETUP + f"""
+    indices = {indices}
+    for headroom in (2**18, 16 * 2**20):
+        print(outcome(address_space() + headroom, lambda: Bitmap(indices)))
+    """)
+    assert child.returncode == 0, child.stderr[-3000:]
+    assert child.stdout.split() == ["MemoryError", "MemoryError"]
+
+
 # A thread's first C++ exception needs per-thread state of the C++ runtime, which a
 # module loaded at run time gets only then; when that exception is the one of a failed
 # allocation, no memory is left for the state and the C library ends the process with
