@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "python/binding_internals.h"
 #include "python/bitmap_adapters.h"
 #include "python/object_positions.h"
 #include "storage/allocation_hooks.h"
@@ -31,10 +32,6 @@ constexpr std::size_t kStridedValuesBetweenChecks = std::size_t{1} << 16;
 constexpr double kPositionLimit = 18446744073709551616.0;
 
 py::module_ numpy() { return py::module_::import("numpy"); }
-
-bool isPlainNdarray(py::handle source) {
-  return Py_TYPE(source.ptr()) == py::detail::npy_api::get().PyArray_Type_;
-}
 
 // True where an element of a numeric array names no position; None when its element
 // type holds positions only.
@@ -88,7 +85,7 @@ std::optional<Positions> castOtherDimensions(const py::array& elements) {
 
 // Where a masked array's elements are not masked; None for other arrays.
 py::object unmaskedOf(py::handle source) {
-  if (isPlainNdarray(source)) return py::none();
+  if (binding_internals::isExactNumpyArray(source)) return py::none();
   const py::module_ masking = py::module_::import("numpy.ma");
   if (!py::isinstance(source, masking.attr("MaskedArray"))) return py::none();
   return masking.attr("getmaskarray")(source).attr("__invert__")();
@@ -105,7 +102,7 @@ Positions positionsOfNumbers(const py::array& values, const py::object& unmasked
 std::optional<Positions> loadPositionIndices(py::handle source, bool convert) {
   veltrane::storage::prepareThreadForAllocationFailures();
   if (!convert && !Positions::check_(source)) return std::nullopt;
-  if (isPlainNdarray(source) && Positions::check_(source)) {
+  if (binding_internals::isExactNumpyArray(source) && Positions::check_(source)) {
     return py::reinterpret_borrow<Positions>(source);
   }
   if (PyList_Check(source.ptr()) || PyTuple_Check(source.ptr()) || PyRange_Check(source.ptr())) {
