@@ -61,7 +61,8 @@ struct Converted {
   std::optional<std::uint64_t> position;
 };
 
-// Python's own ints, floats and complex numbers first, by their exact types' checks.
+// The interpreter's own ints, floats and complex numbers (and their subclasses) first,
+// by its cheapest checks.
 Converted convert(py::handle element, const NumberTypes& types) {
   PyObject* item = element.ptr();
   if (PyLong_Check(item)) return {true, fromInt(item)};
