@@ -17,10 +17,14 @@
 #include "python/bitmap_adapters.h"
 #include "python/bucket_lows.h"
 #include "python/fast_calls.h"
+#include "storage/cancellation.h"
 
 namespace py = pybind11;
 
 namespace {
+
+// 2^16 positions, a few milliseconds of handing them out.
+constexpr std::uint32_t kRefillsBetweenChecks = 256;
 
 class PositionIterator {
  public:
@@ -47,8 +51,10 @@ class PositionIterator {
   using Buckets = veltrane::storage::Bitmap::Buckets;
 
   // Reads the next block of low parts, moving on over exhausted and empty buckets;
-  // false when no bucket is left.
+  // false when no bucket is left. A cancellation comes first, before anything moves,
+  // so the iteration can go on afterwards.
   bool refill() {
+    countdown.passed();
     while (bucket != stop) {
       if (!lowsStarted) {
         roaring_iterator_init(lowsOf(*bucket), &lows);
@@ -77,6 +83,8 @@ class PositionIterator {
   std::size_t handedOut = 0;
   std::uint64_t keyBits = 0;
   bool finished = false;
+  // list(b) takes the positions without returning to the interpreter in between.
+  veltrane::storage::CancellationCountdown countdown{kRefillsBetweenChecks};
 };
 
 std::optional<std::uint64_t> nextPosition(PositionIterator& iterator) { return iterator.step(); }

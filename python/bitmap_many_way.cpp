@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "python/bitmap_adapters.h"
+#include "storage/allocation_hooks.h"
 
 namespace py = pybind11;
 using veltrane::storage::Bitmap;
@@ -34,11 +35,13 @@ class Operands {
 }  // namespace
 
 TrackedBitmap unionAll(const py::iterable& bitmaps) {
+  veltrane::storage::prepareThreadForAllocationFailures();
   const Operands operands(bitmaps, "union_all");
   return TrackedBitmap(Bitmap::unionAll(operands.count(), operands.data()));
 }
 
 TrackedBitmap intersectAll(const py::iterable& bitmaps) {
+  veltrane::storage::prepareThreadForAllocationFailures();
   const Operands operands(bitmaps, "intersect_all");
   return TrackedBitmap(Bitmap::intersectAll(operands.count(), operands.data()));
 }

@@ -8,6 +8,7 @@
 
 #include "python/bitmap_adapters.h"
 #include "python/buffer_view.h"
+#include "storage/allocation_hooks.h"
 
 namespace py = pybind11;
 
@@ -18,6 +19,7 @@ std::uint64_t writeToBuffer(const veltrane::storage::Bitmap& bitmap, const Buffe
 }
 
 TrackedBitmap readFromBuffer(const Buffer& buffer, bool portable) {
+  veltrane::storage::prepareThreadForAllocationFailures();
   const BufferView view(buffer, BufferView::Access::ReadOnly);
   return TrackedBitmap(veltrane::storage::Bitmap::read(view.data(), view.size(), portable));
 }
@@ -32,6 +34,7 @@ py::bytes roaring64Bytes(const veltrane::storage::Bitmap& bitmap) {
 }
 
 TrackedBitmap readRoaring64(const Buffer& buffer) {
+  veltrane::storage::prepareThreadForAllocationFailures();
   const BufferView view(buffer, BufferView::Access::ReadOnly);
   return TrackedBitmap(veltrane::storage::Bitmap::fromRoaring64(view.data(), view.size()));
 }

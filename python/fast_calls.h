@@ -23,6 +23,7 @@
 
 #include "python/binding_internals.h"
 #include "python/parameter_types.h"
+#include "storage/allocation_hooks.h"
 
 namespace fast_calls {
 
@@ -128,6 +129,7 @@ template <auto body, std::size_t... indices>
 PyObject* invoke(HeldArguments<body, indices...>& held, std::index_sequence<indices...>) {
   using Return = typename Signature<decltype(body)>::Return;
   try {
+    veltrane::storage::prepareThreadForAllocationFailures();
     if constexpr (std::is_void_v<Return>) {
       body(ArgumentOf<body, indices>::pass(std::get<indices>(held))...);
       Py_RETURN_NONE;
@@ -267,6 +269,7 @@ Py_ssize_t lengthEntry(PyObject* self) {
   if (Py_TYPE(self) == exactType<Self>) {
     if (const Self* value = internals::constructedValue<Self>(self)) {
       try {
+        veltrane::storage::prepareThreadForAllocationFailures();
         const std::uint64_t length = body(*value);
         if (length <= static_cast<std::uint64_t>(PY_SSIZE_T_MAX)) return static_cast<Py_ssize_t>(length);
       } catch (...) {
@@ -288,6 +291,7 @@ PyObject* nextEntry(PyObject* self) {
   using Self = std::remove_reference_t<std::tuple_element_t<0, typename Signature<decltype(body)>::Arguments>>;
   if (Self* value = internals::constructedValue<Self>(self)) {
     try {
+      veltrane::storage::prepareThreadForAllocationFailures();
       const std::optional<std::uint64_t> next = body(*value);
       return next ? PyLong_FromUnsignedLongLong(*next) : nullptr;
     } catch (...) {

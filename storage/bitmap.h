@@ -19,7 +19,9 @@ namespace veltrane::storage {
 // serialized form and the size figures.
 //
 // Failures are reported by standard exceptions with fixed messages. Edits are not
-// rolled back when an exception interrupts them unless a member says otherwise.
+// rolled back when an exception interrupts them unless a member says otherwise. The
+// members that may run for seconds check for cancellation (storage/cancellation.h);
+// each says what a cancellation leaves behind, and every bucket stays whole.
 class Bitmap {
  public:
   // The map takes its nodes from a pool of its own (storage/node_pool.h); it is used
@@ -49,11 +51,14 @@ class Bitmap {
   // --- Point and range edits ------------------------------------------------------
 
   void add(std::uint64_t position);
+  // Cancellable: the values added so far stay.
   void addMany(std::size_t count, const std::uint64_t* values);
   // A bucket that becomes empty stays.
   void remove(std::uint64_t position);
   // Sets [start, endEx). Creates every bucket from keyOf(start) to keyOf(endEx) when
-  // the keys are in order, also those that receive no position.
+  // the keys are in order, also those that receive no position. Cancellable between
+  // buckets, as are removeRange and flip(start, endEx): the buckets of the keys below
+  // the point of cancellation are done, those above it untouched.
   void addRange(std::uint64_t start, std::uint64_t endEx);
   // Unsets [start, endEx). Creates missing buckets like addRange; none is erased.
   void removeRange(std::uint64_t start, std::uint64_t endEx);
@@ -87,9 +92,11 @@ class Bitmap {
   BitmapForwardIterator begin() const;
   BitmapForwardIterator end() const;
   // Writes every set position, ascending, to out[0 .. cardinality() - 1].
+  // Cancellable: part of `out` is written then.
   void copyPositionsTo(std::uint64_t* out) const;
   // Sets mask[p - offset] = !background for every set position p; the caller has
   // filled the mask with `background` and sized it to cover last() - offset.
+  // Cancellable: part of the mask is marked then.
   void markPositionsIn(std::uint8_t* mask, std::uint64_t offset, bool background) const;
 
   // --- Set algebra ----------------------------------------------------------------
@@ -128,7 +135,8 @@ class Bitmap {
   static Bitmap unionAll(std::size_t count, const Bitmap* const* bitmaps);
   // bitmaps[0] & bitmaps[1] & ..., made in one pass per key, with the buckets the
   // chain of operator& keeps: the keys of bitmaps[0]. Throws std::invalid_argument
-  // for no operand.
+  // for no operand. Both check for cancellation between keys; a cancelled call leaves
+  // the operands as they were.
   static Bitmap intersectAll(std::size_t count, const Bitmap* const* bitmaps);
 
   // --- Range queries, flipping, slicing -------------------------------------------

@@ -10,9 +10,14 @@
 
 #include "storage/bitmap.h"
 #include "storage/bucket_walks.h"
+#include "storage/cancellation.h"
 
 namespace veltrane::storage {
 namespace {
+
+// Operand buckets combined between two checks for cancellation; a call on fewer never
+// checks.
+constexpr std::uint32_t kBucketsBetweenChecks = 1024;
 
 using Bucket = roaring::Roaring;
 using KeyedBucket = std::pair<std::uint32_t, const Bucket*>;
@@ -83,12 +88,14 @@ Bitmap Bitmap::unionAll(std::size_t count, const Bitmap* const* bitmaps) {
   Bitmap result(0, nullptr);
   std::vector<const Bucket*> parts;
   std::vector<const roaring_bitmap_t*> raw;
+  CancellationCountdown countdown(kBucketsBetweenChecks);
   for (auto group = all.begin(); group != all.end();) {
     const std::uint32_t key = group->first;
     parts.clear();
     for (; group != all.end() && group->first == key; ++group) {
       if (!group->second->isEmpty()) parts.push_back(group->second);
     }
+    countdown.passed(static_cast<std::uint32_t>(parts.size()) + 1);
     result.buckets.emplace_hint(result.buckets.end(), key, unionOf(parts, raw));
   }
   return result;
@@ -101,7 +108,9 @@ Bitmap Bitmap::intersectAll(std::size_t count, const Bitmap* const* bitmaps) {
   for (auto it = operands.begin() + 1; it != operands.end(); ++it) lookups.emplace_back((*it)->buckets);
   Bitmap result(0, nullptr);
   std::vector<const Bucket*> partners;
+  CancellationCountdown countdown(kBucketsBetweenChecks);
   for (const auto& [key, bucket] : operands.front()->buckets) {
+    countdown.passed(static_cast<std::uint32_t>(lookups.size()) + 1);
     partners.clear();
     for (auto& lookup : lookups) {
       const Bucket* partner = lookup.find(key);

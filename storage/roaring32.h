@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "storage/allocation_hooks.h"
+#include "storage/cancellation.h"
 #include "storage/croaring_layout.h"
 
 namespace roaring {
@@ -231,8 +232,10 @@ class Roaring {
     }
   }
   // Writes high | low for every low part, ascending, to out[0 .. cardinality()) and
-  // returns out + cardinality(). `high` has its lower 32 bits clear.
-  std::uint64_t* writePositions(std::uint64_t high, std::uint64_t* out) const;
+  // returns out + cardinality(). `high` has its lower 32 bits clear. Counts the
+  // containers it writes on `countdown`; a cancellation leaves part of `out` written.
+  std::uint64_t* writePositions(std::uint64_t high, std::uint64_t* out,
+                                veltrane::storage::CancellationCountdown& countdown) const;
   // Calls visit(low) for every low part in ascending order while it returns true.
   template <typename Visit>
   void forEach(Visit&& visit) const {
