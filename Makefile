@@ -84,7 +84,8 @@ fuzz: setup
 # The plain Python run comes last so that its summary closes the output.
 test: sanitize fuzz cpp-test consumer-test py-test
 
-# The Python tests on every other supported interpreter the machine has (3.9 to 3.12).
+# The Python tests on every other supported interpreter the machine has (3.8 to 3.13
+# besides the development one), and on 3.11 once more with NumPy 1.26.
 matrix: setup
 	@bash scripts/matrix.sh
 

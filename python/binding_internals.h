@@ -1,9 +1,10 @@
 #pragma once
 
 // Every read of pybind11's private structures and every patch of a type's CPython
-// slots or class attributes made by this module lives here. pybind11 is pinned to
-// the 2.11 series (internals version 4), whose instance layout and dispatcher this
-// file follows.
+// slots or class attributes made by this module lives here. It follows the instance
+// layout and exception translation of the pybind11 3.1 series (internals version 12);
+// another series fails to compile here rather than misread memory.
+#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
 #include <Python.h>
@@ -18,9 +19,26 @@
 #include <cxxabi.h>
 #endif
 
+static_assert(PYBIND11_VERSION_MAJOR == 3 && PYBIND11_VERSION_MINOR == 1,
+              "binding_internals.h follows pybind11 3.1: check its reads of instance and "
+              "exception translation against the new release before changing the pin");
+static_assert(PYBIND11_INTERNALS_VERSION == 12, "binding_internals.h follows pybind11 internals version 12");
+
 namespace binding_internals {
 
 namespace py = pybind11;
+
+// The Python type registered for T, or nullptr before it is registered.
+template <typename T>
+PyTypeObject* registeredType() {
+  const auto* info = py::detail::get_type_info(typeid(T));
+  return info == nullptr ? nullptr : info->type;
+}
+
+// True for an object whose type is numpy.ndarray itself, not a subclass.
+inline bool isExactNumpyArray(py::handle object) {
+  return Py_TYPE(object.ptr()) == py::detail::npy_api::get().PyArray_Type_;
+}
 
 // The T owned by `object`, an instance of T's registered type or of a subclass, or
 // nullptr when the object was made without running __init__.
@@ -50,15 +68,7 @@ inline void translateActiveException() {
     throw;
 #endif
   } catch (...) {
-    if (py::detail::apply_exception_translators(
-            py::detail::get_local_internals().registered_exception_translators)) {
-      return;
-    }
-    if (py::detail::apply_exception_translators(
-            py::detail::get_internals().registered_exception_translators)) {
-      return;
-    }
-    PyErr_SetString(PyExc_SystemError, "Exception escaped from default exception translator!");
+    py::detail::try_translate_exceptions();
   }
 }
 
@@ -77,7 +87,11 @@ inline PyObject* callWithSelf(PyObject* callable, PyObject* self, PyObject* cons
   }
   all[0] = self;
   for (Py_ssize_t i = 0; i < total; ++i) all[i + 1] = args[i];
+#if PY_VERSION_HEX < 0x03090000
   return _PyObject_Vectorcall(callable, all, nargs + 1, kwnames);
+#else
+  return PyObject_Vectorcall(callable, all, nargs + 1, kwnames);
+#endif
 }
 
 // A method table entry that lives until interpreter shutdown, as the type does.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "python/parameter_types.h"
 #include "python/position_indices.h"
 #include "python/tracked_bitmap.h"
 
@@ -16,9 +17,9 @@
 veltrane::storage::Bitmap bitmapFromIndices(const std::optional<PositionIndices>& indices);
 
 // write(buffer, portable) and the static read(buffer, portable).
-std::uint64_t writeToBuffer(const veltrane::storage::Bitmap& bitmap, const pybind11::buffer& buffer,
+std::uint64_t writeToBuffer(const veltrane::storage::Bitmap& bitmap, const Buffer& buffer,
                             bool portable);
-TrackedBitmap readFromBuffer(const pybind11::buffer& buffer, bool portable);
+TrackedBitmap readFromBuffer(const Buffer& buffer, bool portable);
 
 // index_array() and bool_array(invert, relative).
 pybind11::array indexArray(const TrackedBitmap& bitmap);

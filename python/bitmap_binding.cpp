@@ -16,6 +16,7 @@
 
 #include "python/bitmap_adapters.h"
 #include "python/fast_calls.h"
+#include "python/parameter_types.h"
 #include "python/registration.h"
 #include "python/tracked_bitmap.h"
 #include "storage/allocation_hooks.h"
@@ -25,23 +26,20 @@ using veltrane::storage::Bitmap;
 
 namespace {
 
-using Position = std::uint64_t;
-using OptionalPosition = std::optional<std::uint64_t>;
-
 TrackedBitmap copyOf(const TrackedBitmap& self) { return TrackedBitmap(self); }
 
-Position cardinalityOf(const TrackedBitmap& self) { return self.cardinality(); }
+std::uint64_t cardinalityOf(const TrackedBitmap& self) { return self.cardinality(); }
 bool isEmpty(const TrackedBitmap& self) { return self.view().isEmpty(); }
 OptionalPosition firstOf(const TrackedBitmap& self) { return self.view().first(); }
 OptionalPosition lastOf(const TrackedBitmap& self) { return self.view().last(); }
 
-Position lowerCardinality(const TrackedBitmap& self, Position position) {
+std::uint64_t lowerCardinality(const TrackedBitmap& self, Position position) {
   return self.lowerCardinality(position);
 }
-Position upperCardinality(const TrackedBitmap& self, Position position) {
+std::uint64_t upperCardinality(const TrackedBitmap& self, Position position) {
   return self.upperCardinality(position);
 }
-Position nth(TrackedBitmap& self, Position ordinal) { return self.nth(ordinal); }
+std::uint64_t nth(TrackedBitmap& self, Position ordinal) { return self.nth(ordinal); }
 OptionalPosition selfOrNext(TrackedBitmap& self, Position position) { return self.selfOrNext(position); }
 OptionalPosition selfOrPrevious(TrackedBitmap& self, Position position) {
   return self.selfOrPrevious(position);
@@ -134,8 +132,8 @@ void registerBitmap(py::module_& module) {
              return self.edit().persistedSize(portable, optimize, shrink);
            },
            py::arg("portable") = true, py::arg("optimize") = true, py::arg("shrink") = true)
-      .def("write", [](const TrackedBitmap& self, const py::buffer& buffer, bool portable) { return writeToBuffer(self.view(), buffer, portable); }, py::arg("buffer"), py::arg("portable") = true)
-      .def_static("read", [](const py::buffer& buffer, bool portable) { return readFromBuffer(buffer, portable); }, py::arg("buffer"), py::arg("portable") = true);
+      .def("write", [](const TrackedBitmap& self, const Buffer& buffer, bool portable) { return writeToBuffer(self.view(), buffer, portable); }, py::arg("buffer"), py::arg("portable") = true)
+      .def_static("read", [](const Buffer& buffer, bool portable) { return readFromBuffer(buffer, portable); }, py::arg("buffer"), py::arg("portable") = true);
   fast.property<&cardinalityOf>("cardinality")
       .property<&isEmpty>("empty")
       .property<&firstOf>("first")

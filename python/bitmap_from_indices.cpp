@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "python/binding_internals.h"
 #include "python/bitmap_adapters.h"
 
 namespace py = pybind11;
@@ -20,10 +21,6 @@ using Positions = py::array_t<std::uint64_t>;
 
 // 2^64 as a double; Python compares ints with it exactly.
 constexpr double kPositionLimit = 18446744073709551616.0;
-
-bool isPlainNdarray(py::handle source) {
-  return Py_TYPE(source.ptr()) == py::detail::npy_api::get().PyArray_Type_;
-}
 
 // True where an element names no position; None when the element type cannot hold
 // such an element or its elements cannot be compared (the cast then decides).
@@ -81,14 +78,14 @@ py::object maskOf(py::handle masked) {
 
 std::optional<Positions> loadPositionIndices(py::handle source, bool convert) {
   if (!convert && !Positions::check_(source)) return std::nullopt;
-  if (isPlainNdarray(source) && Positions::check_(source)) {
+  if (binding_internals::isExactNumpyArray(source) && Positions::check_(source)) {
     return py::reinterpret_borrow<Positions>(source);
   }
   const py::object elements = elementsOf(source);
   py::object toCast = elements ? elements : py::reinterpret_borrow<py::object>(source);
   const auto values = py::reinterpret_borrow<py::array>(elements);
   if (elements && values.ndim() == 1) {
-    const bool masked = !isPlainNdarray(source) && py::isinstance(source, maskedArrayType());
+    const bool masked = !binding_internals::isExactNumpyArray(source) && py::isinstance(source, maskedArrayType());
     refuseMisplaced(values, masked ? maskOf(source) : py::object(py::none()));
     if (masked) toCast = source.attr("compressed")();
   }

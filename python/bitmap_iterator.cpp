@@ -100,7 +100,7 @@ namespace {
 // registered __next__ stays for explicit calls; the next slot serves next(),
 // for-loops and list() without the generic method dispatch.
 void registerIteratorType() {
-  if (py::detail::get_type_info(typeid(PositionIterator), false)) return;
+  if (binding_internals::registeredType<PositionIterator>() != nullptr) return;
   py::class_<PositionIterator, std::unique_ptr<PositionIterator>> type(py::handle(), "iterator",
                                                                        py::module_local());
   type.def("__iter__", [](PositionIterator& self) -> PositionIterator& { return self; })

@@ -7,13 +7,13 @@
 
 namespace py = pybind11;
 
-std::uint64_t writeToBuffer(const veltrane::storage::Bitmap& bitmap, const py::buffer& buffer, bool portable) {
+std::uint64_t writeToBuffer(const veltrane::storage::Bitmap& bitmap, const Buffer& buffer, bool portable) {
   const BufferView view(buffer, BufferView::Access::Writable);
   const char* end = bitmap.write(view.data(), view.size(), portable);
   return static_cast<std::uint64_t>(end - view.data());
 }
 
-TrackedBitmap readFromBuffer(const py::buffer& buffer, bool portable) {
+TrackedBitmap readFromBuffer(const Buffer& buffer, bool portable) {
   const BufferView view(buffer, BufferView::Access::ReadOnly);
   return TrackedBitmap(veltrane::storage::Bitmap::read(view.data(), view.size(), portable));
 }

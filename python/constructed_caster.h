@@ -15,8 +15,8 @@ template <typename T>
 class ConstructedOnlyCaster : public type_caster_base<T> {
  public:
   bool load(handle source, bool convert) {
-    const type_info* info = get_type_info(typeid(T));
-    if (info != nullptr && PyObject_TypeCheck(source.ptr(), info->type) &&
+    PyTypeObject* registered = binding_internals::registeredType<T>();
+    if (registered != nullptr && PyObject_TypeCheck(source.ptr(), registered) &&
         binding_internals::constructedValue<T>(source.ptr()) == nullptr) {
       throw type_error(std::string(Py_TYPE(source.ptr())->tp_name) +
                        " object is not initialized: its __init__ was not called");

@@ -22,6 +22,7 @@
 #include <utility>
 
 #include "python/binding_internals.h"
+#include "python/parameter_types.h"
 
 namespace fast_calls {
 
@@ -42,7 +43,7 @@ struct Argument {
 };
 
 template <>
-struct Argument<std::uint64_t> {
+struct Argument<Position> {
   using Held = std::uint64_t;
   static bool decode(PyObject* object, Held& out) {
     if (!PyLong_CheckExact(object)) return false;
@@ -58,15 +59,15 @@ struct Argument<std::uint64_t> {
 };
 
 template <>
-struct Argument<std::optional<std::uint64_t>> {
-  using Held = std::optional<std::uint64_t>;
+struct Argument<OptionalPosition> {
+  using Held = OptionalPosition;
   static bool decode(PyObject* object, Held& out) {
     if (object == Py_None) {
       out.reset();
       return true;
     }
     std::uint64_t value = 0;
-    if (!Argument<std::uint64_t>::decode(object, value)) return false;
+    if (!Argument<Position>::decode(object, value)) return false;
     out = value;
     return true;
   }
@@ -97,7 +98,7 @@ struct Argument<const T&> : InstanceArgument<T> {};
 // Results, converted as pybind11 converts them.
 inline PyObject* encode(bool value) { return PyBool_FromLong(value); }
 inline PyObject* encode(std::uint64_t value) { return PyLong_FromUnsignedLongLong(value); }
-inline PyObject* encode(std::optional<std::uint64_t> value) {
+inline PyObject* encode(OptionalPosition value) {
   if (!value) Py_RETURN_NONE;
   return PyLong_FromUnsignedLongLong(*value);
 }

@@ -2,6 +2,8 @@
 
 #include <pybind11/numpy.h>
 
+#include "python/parameter_types.h"
+
 #include <cstdint>
 #include <optional>
 
@@ -22,7 +24,7 @@ namespace pybind11::detail {
 
 template <>
 struct type_caster<PositionIndices> {
-  PYBIND11_TYPE_CASTER(PositionIndices, handle_type_name<array_t<std::uint64_t>>::name);
+  PYBIND11_TYPE_CASTER(PositionIndices, const_name("numpy.ndarray[numpy.uint64]"));
 
   bool load(handle source, bool convert) {
     std::optional<array_t<std::uint64_t>> loaded = loadPositionIndices(source, convert);
@@ -35,5 +37,8 @@ struct type_caster<PositionIndices> {
     return indices.values.inc_ref();
   }
 };
+
+template <>
+struct type_caster<std::optional<PositionIndices>> : spelled_optional_caster<PositionIndices> {};
 
 }  // namespace pybind11::detail

@@ -4,9 +4,9 @@
 #include <pybind11/stl.h>
 
 #include <memory>
-#include <tuple>
 
 #include "python/buffer_view.h"
+#include "python/parameter_types.h"
 #include "python/constructed_caster.h"
 #include "python/registration.h"
 #include "scanner/memory_scanner.h"
@@ -16,16 +16,26 @@ namespace py = pybind11;
 namespace pybind11::detail {
 template <>
 class type_caster<MemoryScanner> : public ConstructedOnlyCaster<MemoryScanner> {};
+
+// A scan's result as the tuple (documents, covered).
+template <>
+class type_caster<MemoryScanner::Result> {
+ public:
+  PYBIND11_TYPE_CASTER(MemoryScanner::Result, const_name("Tuple[int, int]"));
+
+  static handle cast(const MemoryScanner::Result& result, return_value_policy, handle) {
+    return make_tuple(result.documents, result.covered).release();
+  }
+};
 }  // namespace pybind11::detail
 
 namespace {
 
 // The buffer is scanned in place; non-contiguous views are refused rather than read as if
 // their bytes were consecutive.
-constexpr auto scanBuffer = [](MemoryScanner& self, const py::buffer& buffer) {
+constexpr auto scanBuffer = [](MemoryScanner& self, const Buffer& buffer) {
   const BufferView view(buffer, BufferView::Access::ReadOnly);
-  const MemoryScanner::Result result = self.scan(view.data(), view.size());
-  return std::make_tuple(result.documents, result.covered);
+  return self.scan(view.data(), view.size());
 };
 
 }  // namespace

@@ -24,14 +24,6 @@ std::size_t roundUpToPowerOfTwo(std::size_t value) {
   return power;
 }
 
-// What one parser allocates for a window of `capacity` bytes: the string buffer, the
-// structural indexes (four bytes per input byte) and the nesting stacks.
-std::size_t parserBytes(std::size_t capacity) {
-  const std::size_t strings = (5 * capacity / 3 + simdjson::SIMDJSON_PADDING + 63) / 64 * 64;
-  const std::size_t indexes = ((capacity + 63) / 64 * 64 + 9) * sizeof(std::uint32_t);
-  return strings + indexes + kMaxDepth * (sizeof(void*) + 2);
-}
-
 // The walk of one stream. Stepping past a lone string that is the last document of the last
 // window would read past the end (see lone_string_guard.h); that step is known once the walk
 // enters that window, whose first stage fixes its truncated tail.
@@ -75,7 +67,7 @@ std::size_t coveredLength(document_stream& stream, std::size_t length) {
   return std::min(step.current_index(), length);
 }
 
-// simdjson 3.0.1's threaded stream loses track after a window that holds no document start
+// The pinned simdjson's (3.2.1) threaded stream loses track after a window that holds no document start
 // (whitespace only, or whitespace before a document that ends in the next window): it swaps
 // back to the indexes of the window before and ends the walk, standing at the start of the
 // window it lost. A walk that ended normally stands at the end of the input.
@@ -106,7 +98,7 @@ void MemoryScanner::reserveWorkingMemory(std::size_t length) {
       length > batchSize ? batchSize : roundUpToPowerOfTwo(std::max(length, kSmallestCapacity));
   const std::size_t capacity = std::max(std::min(fitting, batchSize), parser.capacity());
   if (parser.allocate(capacity, kMaxDepth) != simdjson::SUCCESS) {
-    throw WorkingMemoryError(parserBytes(capacity));
+    throw WorkingMemoryError(stream_access::parserBytes(capacity, kMaxDepth));
   }
 }
 
@@ -129,7 +121,7 @@ MemoryScanner::Pass MemoryScanner::scanPass(const char* data, std::size_t length
   const std::size_t documents = walk(stream, guard, length, parser.capacity());
   if (stream.end().error() == simdjson::MEMALLOC) {
     // Mostly the worker's parser: the scanner's own buffers are in place by now.
-    throw WorkingMemoryError((parser.threaded ? 2 : 1) * parserBytes(parser.capacity()));
+    throw WorkingMemoryError((parser.threaded ? 2 : 1) * stream_access::parserBytes(parser.capacity(), kMaxDepth));
   }
   return {documents, coveredLength(stream, length), lostTrackAt(stream, length)};
 }

@@ -3,9 +3,16 @@
 #include <simdjson.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
-// Two things simdjson's document stream keeps to itself that the scanner needs:
+static_assert(simdjson::SIMDJSON_VERSION_MAJOR == 3 && simdjson::SIMDJSON_VERSION_MINOR == 2 &&
+                  simdjson::SIMDJSON_VERSION_REVISION == 1,
+              "stream_access.h follows simdjson 3.2.1: check its reads against the new release "
+              "before changing the pin");
+
+// Every use of what simdjson keeps to itself lives here. Two things its document stream keeps
+// to itself that the scanner needs:
 // - where the window it walks begins: its first stage starts every window afresh, so a quote
 //   at a window's first byte opens a string whatever backslashes lie before it in the input;
 // - its worker, whose thread the stream starts inside a noexcept function, where a thread
@@ -34,6 +41,14 @@ struct Worker {
 
 template struct Grant<WindowStart, &document_stream::batch_start>;
 template struct Grant<Worker, &document_stream::worker>;
+
+// What one parser allocates for a window of `capacity` bytes: the string buffer, the
+// structural indexes (four bytes per input byte) and the nesting stacks of `depth` levels.
+inline std::size_t parserBytes(std::size_t capacity, std::size_t depth) {
+  const std::size_t strings = (5 * capacity / 3 + simdjson::SIMDJSON_PADDING + 63) / 64 * 64;
+  const std::size_t indexes = ((capacity + 63) / 64 * 64 + 9) * sizeof(std::uint32_t);
+  return strings + indexes + depth * (sizeof(void*) + 2);
+}
 
 // Offset in the input of the window the stream's walk stands in.
 inline std::size_t windowStart(const document_stream& stream) {

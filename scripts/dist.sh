@@ -111,8 +111,9 @@ python=$(find_python 3.11 || find_python 3.8) || fail "no interpreter to install
 "$python" -m venv "$offline"
 "$offline/bin/python" -m pip install "${PIP_QUIET[@]}" -r requirements-test.txt
 # The build tools of pyproject.toml, as wheels; nothing else is reachable to the install.
-read -ra build_tools <<< "$(sed -n 's/^requires = \[\(.*\)\]$/\1/p' pyproject.toml | tr -d '",')"
-"$offline/bin/python" -m pip download "${PIP_QUIET[@]}" -d "$work/wheelhouse" "${build_tools[@]}"
+.venv/bin/python -c 'import tomllib; print("\n".join(tomllib.load(open("pyproject.toml", "rb"))["build-system"]["requires"]))' \
+  > "$work/build-requirements.txt"
+"$offline/bin/python" -m pip download "${PIP_QUIET[@]}" -d "$work/wheelhouse" -r "$work/build-requirements.txt"
 PIP_FIND_LINKS= "$offline/bin/python" -m pip install "${PIP_QUIET[@]}" --no-index --find-links "$work/wheelhouse" "$sdist"
 run_tests_with "$offline"
 

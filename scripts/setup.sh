@@ -29,16 +29,23 @@ install_debian_packages() {
     die "could not install ${missing[*]} with apt-get; install them by hand and rerun"
 }
 
+# The development environment runs a current interpreter: 3.13, else 3.12. The matrix
+# (scripts/matrix.sh) covers the other supported ones.
+DEVELOPMENT_PYTHONS=(3.13 3.12)
+
 make_venv() {
-  local py
+  local py version
   if [ ! -x .venv/bin/python ]; then
-    py=$(find_python 3.8) ||
-      die "python3.8 not found; install CPython 3.8 with its headers (for example 'pyenv install 3.8') and rerun"
+    for version in "${DEVELOPMENT_PYTHONS[@]}"; do
+      py=$(find_python "$version") && break
+    done
+    [ -n "$py" ] ||
+      die "neither python3.13 nor python3.12 found; install one with its headers (for example 'pyenv install 3.13') and rerun"
     echo "setup: creating .venv with $py"
   fi
   make_venv_with "${py:-.venv/bin/python}" .venv requirements-test.txt requirements.txt || die "could not prepare .venv"
-  .venv/bin/python -c 'import sys; assert sys.version_info[:2] == (3, 8)' ||
-    die ".venv does not run Python 3.8; remove .venv and rerun"
+  .venv/bin/python -c 'import sys; assert sys.version_info[:2] in ((3, 13), (3, 12))' ||
+    die ".venv runs neither Python 3.13 nor 3.12 (made by an older set-up?); remove .venv and rerun"
 }
 
 install_debian_packages

@@ -2,6 +2,8 @@
 // CRoaring a null pointer, and the repair of what an interrupted call leaves behind.
 #include "storage/allocation_hooks.h"
 
+#include "storage/croaring_layout.h"
+
 #include <malloc.h>
 
 #include <algorithm>
@@ -90,23 +92,6 @@ void hookFree(void* block) {
   hooks.parked = block;
 }
 
-// The leading fields that CRoaring's array and run containers share: the number of
-// values or runs, the room for them, and the block that holds them.
-struct GrowableContainer {
-  std::int32_t count;
-  std::int32_t capacity;
-  void* elements;
-};
-
-constexpr std::uint8_t kArrayContainer = 2;
-constexpr std::uint8_t kRunContainer = 3;
-
-std::size_t elementBytes(std::uint8_t typecode) {
-  if (typecode == kArrayContainer) return sizeof(std::uint16_t);
-  if (typecode == kRunContainer) return 2 * sizeof(std::uint16_t);
-  return 0;
-}
-
 }  // namespace
 
 void installAllocationHooks() {
@@ -132,26 +117,26 @@ NullOnAllocationFailure::NullOnAllocationFailure() : wasOn(state.nullOnFailure) 
 NullOnAllocationFailure::~NullOnAllocationFailure() { state.nullOnFailure = wasOn; }
 
 void repairAfterFailedAllocation(roaring_bitmap_t& bucket) {
-  const roaring_array_t& containers = bucket.high_low_container;
-  for (std::int32_t i = 0; i < containers.size; ++i) {
-    const std::size_t bytes = elementBytes(containers.typecodes[i]);
-    if (bytes == 0) continue;
-    auto* container = reinterpret_cast<GrowableContainer*>(containers.containers[i]);
+  using namespace croaring_layout;
+  for (std::int32_t i = 0; i < containerCount(bucket); ++i) {
+    GrowableContainer* container = growableAt(bucket, i);
+    if (container == nullptr) continue;
+    const std::size_t bytes = elementBytes(typecodeAt(bucket, i));
     const auto room = static_cast<std::int32_t>(malloc_usable_size(container->elements) / bytes);
     if (container->capacity > room) container->capacity = room;
   }
 }
 
 void reserveRoomForRunSplit(roaring_bitmap_t& bucket, std::uint32_t low) {
-  const roaring_array_t& containers = bucket.high_low_container;
+  using namespace croaring_layout;
   const auto high = static_cast<std::uint16_t>(low >> 16);
-  const std::uint16_t* keysBegin = containers.keys;
-  const std::uint16_t* keysEnd = keysBegin + containers.size;
+  const std::uint16_t* keysBegin = containerKeys(bucket);
+  const std::uint16_t* keysEnd = keysBegin + containerCount(bucket);
   const std::uint16_t* key = std::lower_bound(keysBegin, keysEnd, high);
   if (key == keysEnd || *key != high) return;
-  const auto index = key - keysBegin;
-  if (containers.typecodes[index] != kRunContainer) return;
-  auto* runs = reinterpret_cast<GrowableContainer*>(containers.containers[index]);
+  const auto index = static_cast<std::int32_t>(key - keysBegin);
+  if (typecodeAt(bucket, index) != kRunContainer) return;
+  auto* runs = growableAt(bucket, index);
   if (runs->count < runs->capacity) return;
   const std::int32_t room = runs->capacity + runs->capacity / 4 + 1;
   runs->elements = roaring_realloc(runs->elements, room * elementBytes(kRunContainer));

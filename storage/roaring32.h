@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "storage/allocation_hooks.h"
+#include "storage/croaring_layout.h"
 
 namespace roaring {
 
@@ -155,9 +156,9 @@ class Roaring {
   // CRoaring keeps one container per 2^16 low parts, in an array sorted by the
   // container key (the upper 16 bits of the low parts it holds).
   std::uint32_t containerCount() const noexcept {
-    return static_cast<std::uint32_t>(roaring.high_low_container.size);
+    return static_cast<std::uint32_t>(croaring_layout::containerCount(roaring));
   }
-  const std::uint16_t* containerKeys() const noexcept { return roaring.high_low_container.keys; }
+  const std::uint16_t* containerKeys() const noexcept { return croaring_layout::containerKeys(roaring); }
   void runOptimize() { roaring_bitmap_run_optimize(&roaring); }
   void shrinkToFit() { roaring_bitmap_shrink_to_fit(&roaring); }
   std::size_t portableSizeInBytes() const noexcept {
@@ -231,7 +232,7 @@ class Roaring {
   bool overwriteWith(const Roaring& other) {
     const veltrane::storage::NullOnAllocationFailure reportAsNull;
     if (roaring_bitmap_overwrite(&roaring, &other.roaring)) return true;
-    roaring.high_low_container.size = 0;
+    croaring_layout::forgetContainers(roaring);
     roaring_bitmap_clear(&roaring);
     return false;
   }

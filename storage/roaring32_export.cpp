@@ -11,46 +11,22 @@
 //   per-value 64-bit reader.
 #include <cstring>
 
+#include "storage/croaring_layout.h"
 #include "storage/roaring32.h"
-
-// Two container-level functions of the pinned CRoaring release (4.2.3, checked by
-// sha256 in scripts/setup.sh). They are compiled into the library with C linkage but
-// are not declared in its public header; a container is an opaque pointer here.
-extern "C" {
-roaring_container_iterator_t container_init_iterator(const void* container, std::uint8_t typecode,
-                                                     std::uint16_t* value);
-bool container_iterator_read_into_uint64(const void* container, std::uint8_t typecode,
-                                         roaring_container_iterator_t* it, std::uint64_t high48,
-                                         std::uint64_t* buffer, std::uint32_t count,
-                                         std::uint32_t* consumed, std::uint16_t* value);
-}
 
 namespace roaring {
 namespace {
 
-// CRoaring's container type code of a run container. Containers shared between
-// bitmaps (code 4) only exist with copy-on-write, which this library never enables.
-constexpr std::uint8_t kRunContainer = 3;
-constexpr std::uint32_t kContainerSpan = std::uint32_t{1} << 16;
-
-bool onlyRunContainers(const roaring_array_t& containers) {
-  for (std::int32_t i = 0; i < containers.size; ++i) {
-    if (containers.typecodes[i] != kRunContainer) return false;
+bool onlyRunContainers(const roaring_bitmap_t& bitmap) {
+  for (std::int32_t i = 0; i < croaring_layout::containerCount(bitmap); ++i) {
+    if (croaring_layout::typecodeAt(bitmap, i) != croaring_layout::kRunContainer) return false;
   }
   return true;
 }
 
-std::uint64_t* writeRunContainers(const roaring_array_t& containers, std::uint64_t high,
-                                  std::uint64_t* out) {
-  for (std::int32_t i = 0; i < containers.size; ++i) {
-    const void* container = containers.containers[i];
-    std::uint16_t value = 0;
-    roaring_container_iterator_t it = container_init_iterator(container, kRunContainer, &value);
-    std::uint32_t written = 0;
-    container_iterator_read_into_uint64(container, kRunContainer, &it,
-                                        high | (std::uint64_t{containers.keys[i]} << 16), out,
-                                        kContainerSpan, &written, &value);
-    out += written;
+std::uint64_t* writeRunContainers(const roaring_bitmap_t& bitmap, std::uint64_t high, std::uint64_t* out) {
+  for (std::int32_t i = 0; i < croaring_layout::containerCount(bitmap); ++i) {
+    out = croaring_layout::writeRunContainer(bitmap, i, high, out);
   }
   return out;
 }
@@ -79,8 +55,8 @@ void widenInPlace(std::uint64_t* values, std::uint64_t count, std::uint64_t base
 }  // namespace
 
 std::uint64_t* Roaring::writePositions(std::uint64_t high, std::uint64_t* out) const {
-  if (onlyRunContainers(roaring.high_low_container)) {
-    return writeRunContainers(roaring.high_low_container, high, out);
+  if (onlyRunContainers(roaring)) {
+    return writeRunContainers(roaring, high, out);
   }
   const std::uint64_t count = cardinality();
   roaring_bitmap_to_uint32_array(&roaring, reinterpret_cast<std::uint32_t*>(out));
