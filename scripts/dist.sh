@@ -16,6 +16,8 @@
 #                                 its tag checked and its import tried in a fresh
 #                                 environment: what CI does, so the path cannot rot
 set -euo pipefail
+# Failures inside $(...) stop the script too.
+shopt -s inherit_errexit
 cd "$(dirname "$0")/.."
 # shellcheck source=scripts/interpreters.sh
 source scripts/interpreters.sh
@@ -90,19 +92,28 @@ for carried in third_party/croaring/roaring.c third_party/croaring/LICENSE \
   grep -q "/$carried\$" <<< "$listing" || fail "$sdist does not carry $carried"
 done
 
-built=() absent=()
+# The wheel of CPython $1 ($2), installed into a fresh environment and tested there.
+wheel_tried() {
+  local version=$1 python=$2 wheel tester=$work/venv-$1
+  wheel=$(portable_wheel "$version" "$python" "$(builder_for "$version")")
+  "$python" -m venv "$tester"
+  "$tester/bin/python" -m pip install "${PIP_QUIET[@]}" -r requirements-test.txt "$wheel"
+  run_tests_with "$tester"
+}
+
+# Every interpreter is tried, so that one run names all that fail.
+built=() failed=() absent=()
 for version in 3.8 3.9 3.10 3.11 3.12 3.13; do
   if ! python=$(find_python "$version"); then
     absent+=("$version")
     continue
   fi
   echo "dist: wheel for CPython $version"
-  wheel=$(portable_wheel "$version" "$python" "$(builder_for "$version")")
-  tester=$work/venv-$version
-  "$python" -m venv "$tester"
-  "$tester/bin/python" -m pip install "${PIP_QUIET[@]}" -r requirements-test.txt "$wheel"
-  run_tests_with "$tester"
-  built+=("$version")
+  set +e
+  (set -e; wheel_tried "$version" "$python")
+  status=$?
+  set -e
+  if [ "$status" -eq 0 ]; then built+=("$version"); else failed+=("$version"); fi
 done
 
 echo "dist: the source distribution, offline"
@@ -118,4 +129,6 @@ PIP_FIND_LINKS= "$offline/bin/python" -m pip install "${PIP_QUIET[@]}" --no-inde
 run_tests_with "$offline"
 
 ls -1 dist
-echo "dist: wheels for ${built[*]:-none}; interpreters absent: ${absent[*]:-none}; the source distribution built offline"
+echo "dist: wheels for ${built[*]:-none}; failed: ${failed[*]:-none}; interpreters absent: ${absent[*]:-none};" \
+     "the source distribution built offline"
+[ ${#failed[@]} -eq 0 ] || fail "the wheels for ${failed[*]} failed (see above)"
