@@ -2,7 +2,7 @@
 
 // Every read of pybind11's private structures and every patch of a type's CPython
 // slots or class attributes made by this module lives here. It follows the instance
-// layout and exception translation of the pybind11 3.1 series (internals version 12);
+// layout and exception translation of the pybind11 3.0 series (internals version 11);
 // another series fails to compile here rather than misread memory.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -19,10 +19,10 @@
 #include <cxxabi.h>
 #endif
 
-static_assert(PYBIND11_VERSION_MAJOR == 3 && PYBIND11_VERSION_MINOR == 1,
-              "binding_internals.h follows pybind11 3.1: check its reads of instance and "
+static_assert(PYBIND11_VERSION_MAJOR == 3 && PYBIND11_VERSION_MINOR == 0,
+              "binding_internals.h follows pybind11 3.0: check its reads of instance and "
               "exception translation against the new release before changing the pin");
-static_assert(PYBIND11_INTERNALS_VERSION == 12, "binding_internals.h follows pybind11 internals version 12");
+static_assert(PYBIND11_INTERNALS_VERSION == 11, "binding_internals.h follows pybind11 internals version 11");
 
 namespace binding_internals {
 
