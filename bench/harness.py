@@ -38,8 +38,9 @@ class Row:
 class Context:
     """What a benchmark module receives: the run mode, a timer and the datasets."""
 
-    def __init__(self, quick: bool = False):
+    def __init__(self, quick: bool = False, clock: Callable[[], float] = time.perf_counter):
         self.quick = quick
+        self.clock = clock
         self.repeats = 3 if quick else 7
         self._sets: Dict[str, List[np.ndarray]] = {}
 
@@ -50,19 +51,19 @@ class Context:
         repeats would overrun it is sampled fewer times, at least once after the
         untimed first call (a first call pays for fresh memory pages and would
         overstate the calls that allocate most)."""
-        start = time.perf_counter()
+        start = self.clock()
         fn()
-        once = time.perf_counter() - start
+        once = self.clock() - start
         number = max(1, int(min_seconds / once)) if once > 0 else 1000
         repeats = repeats or self.repeats
         samples = []
         if budget is not None and once * repeats > budget:
             repeats = max(1, int(budget / once))
         for _ in range(repeats):
-            start = time.perf_counter()
+            start = self.clock()
             for _ in range(number):
                 fn()
-            samples.append((time.perf_counter() - start) / number)
+            samples.append((self.clock() - start) / number)
         return statistics.median(samples)
 
     def roaring_sets(self, name: str) -> List[np.ndarray]:

@@ -21,6 +21,14 @@ std::uint64_t writeToBuffer(const veltrane::storage::Bitmap& bitmap, const Buffe
                             bool portable);
 TrackedBitmap readFromBuffer(const Buffer& buffer, bool portable);
 
+// to_roaring64() and the static from_roaring64(buffer).
+pybind11::bytes roaring64Bytes(const veltrane::storage::Bitmap& bitmap);
+TrackedBitmap readRoaring64(const Buffer& buffer);
+
+// The static union_all(bitmaps) and intersect_all(bitmaps).
+TrackedBitmap unionAll(const pybind11::iterable& bitmaps);
+TrackedBitmap intersectAll(const pybind11::iterable& bitmaps);
+
 // index_array() and bool_array(invert, relative).
 pybind11::array indexArray(const TrackedBitmap& bitmap);
 pybind11::array boolArray(const veltrane::storage::Bitmap& bitmap, bool invert, bool relative);

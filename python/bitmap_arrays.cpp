@@ -8,12 +8,16 @@
 #include <string>
 
 #include "python/bitmap_adapters.h"
+#include "storage/cancellation.h"
 
 namespace py = pybind11;
 
 namespace {
 
 constexpr auto kLargestArrayLength = static_cast<std::uint64_t>(PY_SSIZE_T_MAX);
+// The mask is filled in pieces with cancellation checks between them (for masks of
+// gigabytes); a piece takes some tens of milliseconds.
+constexpr std::size_t kBytesPerFill = std::size_t{1} << 26;
 
 // An array length NumPy can hold. Longer ones (NumPy's lengths are signed) are refused
 // here, naming the length; `length` is the text of lengths beyond 64 bits. A length
@@ -49,7 +53,9 @@ py::array boolArray(const veltrane::storage::Bitmap& bitmap, bool invert, bool r
                                  : asArrayLength(span + 1, "bool_array");
   py::array_t<bool> mask(length);
   auto* bytes = reinterpret_cast<std::uint8_t*>(mask.mutable_data());
-  std::memset(bytes, invert ? 1 : 0, span + 1);
+  veltrane::storage::forEachCancellableBlock(span + 1, kBytesPerFill, [&](std::size_t begin, std::size_t end) {
+    std::memset(bytes + begin, invert ? 1 : 0, end - begin);
+  });
   bitmap.markPositionsIn(bytes, offset, invert);
   return std::move(mask);
 }

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <string>
 
 #include "python/bitmap_adapters.h"
 #include "python/fast_calls.h"
@@ -93,9 +94,17 @@ TrackedBitmap combinedInPlace(TrackedBitmap& self, const TrackedBitmap& other) {
   return TrackedBitmap(self);
 }
 
-template <bool (Bitmap::*test)(const Bitmap&) const>
-bool related(const TrackedBitmap& self, const TrackedBitmap& other) {
-  return std::invoke(test, self.view(), other.view());
+// A test or count of self and other; `reversed` asks it of other and self.
+template <auto query, bool reversed = false>
+auto related(const TrackedBitmap& self, const TrackedBitmap& other) {
+  return reversed ? std::invoke(query, other.view(), self.view()) : std::invoke(query, self.view(), other.view());
+}
+
+// repr() and str(): the class name of self (a subclass shows its own) and at most 33
+// positions.
+std::string abbreviatedText(const py::object& self) {
+  const std::string name = py::str(py::type::handle_of(self).attr("__name__"));
+  return self.cast<const TrackedBitmap&>().view().abbreviatedText(name);
 }
 
 }  // namespace
@@ -115,14 +124,23 @@ void registerBitmap(py::module_& module) {
   FastClass<TrackedBitmap> fast(bitmap);
   const auto other = py::arg("other");
   const auto position = py::arg("position");
+  const char* const unionDoc = "A new bitmap with the positions in self or other.";
+  const char* const intersectionDoc = "A new bitmap with the positions in both self and other.";
+  const char* const differenceDoc = "A new bitmap with the positions of self that are not in other.";
+  const char* const symmetricDifferenceDoc = "A new bitmap with the positions in exactly one of self and other.";
+  const char* const inPlaceDoc = "Changes self; returns a new bitmap holding a copy of the result.";
+  const char* const containsDoc = "True when position is set.";
+  const char* const textDoc = "Bitmap([...]) with every position up to 32 of them, else the first 16 and the count.";
 
-  bitmap.def(py::init([](const std::optional<PositionIndices>& indices) { return TrackedBitmap(bitmapFromIndices(indices)); }), py::arg("indices") = py::none());
-  fast.method<&copyOf>("copy");
+  bitmap.def(py::init([](const std::optional<PositionIndices>& indices) { return TrackedBitmap(bitmapFromIndices(indices)); }),
+             "Holds the distinct values of indices, converted to a one-dimensional uint64 array.", py::arg("indices") = py::none());
+  fast.method<&copyOf>("copy", "An independent copy.");
   bitmap
       .def("slice",
            [](const TrackedBitmap& self, Position startInc, Position endInc) {
              return TrackedBitmap(self.view().slice(startInc, endInc));
            },
+           "A new bitmap with the positions p of self with startInc <= p < endInc (the second bound is excluded).",
            py::arg("startInc"), py::arg("endInc"))
       .def("persisted_size",
            [](TrackedBitmap& self, bool portable, bool optimize, bool shrink) {
@@ -131,56 +149,96 @@ void registerBitmap(py::module_& module) {
              if (!optimize && !shrink) return self.uncompactedPersistedSize(portable);
              return self.edit().persistedSize(portable, optimize, shrink);
            },
+           "The byte length of the serialized form; optimize and shrink compact the storage first.",
            py::arg("portable") = true, py::arg("optimize") = true, py::arg("shrink") = true)
-      .def("write", [](const TrackedBitmap& self, const Buffer& buffer, bool portable) { return writeToBuffer(self.view(), buffer, portable); }, py::arg("buffer"), py::arg("portable") = true)
-      .def_static("read", [](const Buffer& buffer, bool portable) { return readFromBuffer(buffer, portable); }, py::arg("buffer"), py::arg("portable") = true);
-  fast.property<&cardinalityOf>("cardinality")
-      .property<&isEmpty>("empty")
-      .property<&firstOf>("first")
-      .property<&lastOf>("last");
-  bitmap.def_property_readonly("in_memory_size",
-                               [](const TrackedBitmap& self) { return self.view().inMemorySize(); });
-  fast.method<&lowerCardinality>("lower_cardinality", position)
-      .method<&upperCardinality>("upper_cardinality", position)
-      .method<&nth>("nth", py::arg("ordinal"))
-      .method<&selfOrNext>("self_or_next", position)
-      .method<&selfOrPrevious>("self_or_previous", position)
-      .method<&related<&Bitmap::isSubset>>("subset_of", other)
-      .method<&related<&Bitmap::isStrictSubset>>("strict_subset_of", other)
-      .method<&contains>("contains", position)
-      .method<&all>("all", py::arg("startInc"), py::arg("endEx"))
-      .method<&any>("any", py::arg("startInc"), py::arg("endEx"))
-      .lengthMethod<&cardinalityOf>("__len__")
-      .containsMethod<&contains>("__contains__", position);
+      .def("write", [](const TrackedBitmap& self, const Buffer& buffer, bool portable) { return writeToBuffer(self.view(), buffer, portable); },
+           "Writes the serialized form into a writable buffer of persisted_size() bytes; returns that size.",
+           py::arg("buffer"), py::arg("portable") = true)
+      .def_static("read", [](const Buffer& buffer, bool portable) { return readFromBuffer(buffer, portable); },
+                  "Rebuilds a bitmap from the serialized form that write() produced.", py::arg("buffer"), py::arg("portable") = true);
+  fast.property<&cardinalityOf>("cardinality", "The number of positions, also beyond what len() accepts.")
+      .property<&isEmpty>("empty", "True when no position is set.")
+      .property<&firstOf>("first", "The smallest position, or None when empty.")
+      .property<&lastOf>("last", "The largest position, or None when empty.");
+  bitmap.def_property_readonly("in_memory_size", [](const TrackedBitmap& self) { return self.view().inMemorySize(); },
+                               "The number of compressed containers held in memory.");
+  fast.method<&lowerCardinality>("lower_cardinality", "The number of positions below position.", position)
+      .method<&upperCardinality>("upper_cardinality", "The number of positions above position.", position)
+      .method<&nth>("nth", "The position with the given 0-based rank.", py::arg("ordinal"))
+      .method<&selfOrNext>("self_or_next", "position if set, else the next larger set position; 0 when there is none.", position)
+      .method<&selfOrPrevious>("self_or_previous",
+                               "position if set, else the next smaller set position; 2**64 - 1 when there is none.", position)
+      .method<&related<&Bitmap::isSubset>>("subset_of", "True when every position of self is in other.", other)
+      .method<&related<&Bitmap::isStrictSubset>>("strict_subset_of", "True when self is a subset of other and differs from it.", other)
+      .method<&contains>("contains", containsDoc, position)
+      .method<&all>("all", "True when every position of the half-open range is set.", py::arg("startInc"), py::arg("endEx"))
+      .method<&any>("any", "True when some position of the half-open range is set.", py::arg("startInc"), py::arg("endEx"))
+      .lengthMethod<&cardinalityOf>("__len__", "The number of positions; OverflowError beyond 2**63 - 1, where the cardinality property still answers.")
+      .containsMethod<&contains>("__contains__", containsDoc, position);
   bitmap
       .def("contract",
            [](TrackedBitmap& self, Position at, Position by) { self.edit().contract(at, by); },
-           position, py::arg("by"))
+           "Removes the by positions ending at position and moves every higher position down by by.", position, py::arg("by"))
       .def("expand",
            [](TrackedBitmap& self, Position at, Position by) { self.edit().expand(at, by); },
-           position, py::arg("by"));
-  fast.method<&setPositions>("set", position, py::arg("endEx") = py::none())
-      .method<&unsetPositions>("unset", position, py::arg("endEx") = py::none())
-      .method<&flipPositions>("flip", position, py::arg("endEx"))
-      .method<&combined<&Bitmap::operator^ >>("symmetric_difference", other)
-      .method<&combined<&Bitmap::operator| >>("union", other)
-      .method<&combined<&Bitmap::operator& >>("intersect", other)
-      .method<&combined<&Bitmap::operator- >>("difference", other)
-      .operatorMethod<&combined<&Bitmap::operator| >, &PyNumberMethods::nb_or>("__or__", other)
-      .operatorMethod<&combined<&Bitmap::operator& >, &PyNumberMethods::nb_and>("__and__", other)
-      .operatorMethod<&combined<&Bitmap::operator- >, &PyNumberMethods::nb_subtract>("__sub__", other)
-      .operatorMethod<&combined<&Bitmap::operator^ >, &PyNumberMethods::nb_xor>("__xor__", other)
-      .equalityMethod<&related<&Bitmap::operator== >>("__eq__", other)
-      .method<&combinedInPlace<&Bitmap::operator^= >>("inplace_symmetric_difference", other)
-      .method<&combinedInPlace<&Bitmap::operator|= >>("inplace_union", other)
-      .method<&combinedInPlace<&Bitmap::operator&= >>("inplace_intersect", other)
-      .method<&combinedInPlace<&Bitmap::operator-= >>("inplace_difference", other)
-      .operatorMethod<&combinedInPlace<&Bitmap::operator|= >, &PyNumberMethods::nb_inplace_or>("__ior__", other)
-      .operatorMethod<&combinedInPlace<&Bitmap::operator&= >, &PyNumberMethods::nb_inplace_and>("__iand__", other)
-      .operatorMethod<&combinedInPlace<&Bitmap::operator-= >, &PyNumberMethods::nb_inplace_subtract>("__isub__", other)
-      .operatorMethod<&combinedInPlace<&Bitmap::operator^= >, &PyNumberMethods::nb_inplace_xor>("__ixor__", other);
+           "Moves every position from position up by by, leaving a gap of by unset positions.", position, py::arg("by"));
+  fast.method<&setPositions>("set", "Sets position, or the half-open range [position, endEx) when endEx is given.", position,
+                             py::arg("endEx") = py::none())
+      .method<&unsetPositions>("unset", "Unsets position, or the half-open range [position, endEx) when endEx is given.",
+                               position, py::arg("endEx") = py::none())
+      .method<&flipPositions>("flip", "Toggles position (endEx None) or every position of [position, endEx).", position,
+                              py::arg("endEx"))
+      .method<&combined<&Bitmap::operator^ >>("symmetric_difference", symmetricDifferenceDoc, other)
+      .method<&combined<&Bitmap::operator| >>("union", unionDoc, other)
+      .method<&combined<&Bitmap::operator& >>("intersect", intersectionDoc, other)
+      .method<&combined<&Bitmap::operator- >>("difference", differenceDoc, other)
+      .operatorMethod<&combined<&Bitmap::operator| >, &PyNumberMethods::nb_or>("__or__", unionDoc, other)
+      .operatorMethod<&combined<&Bitmap::operator& >, &PyNumberMethods::nb_and>("__and__", intersectionDoc, other)
+      .operatorMethod<&combined<&Bitmap::operator- >, &PyNumberMethods::nb_subtract>("__sub__", differenceDoc, other)
+      .operatorMethod<&combined<&Bitmap::operator^ >, &PyNumberMethods::nb_xor>("__xor__", symmetricDifferenceDoc, other)
+      .equalityMethod<&related<&Bitmap::operator== >>("__eq__", "Equal positions; comparing with anything but a Bitmap raises TypeError.", other)
+      .method<&combinedInPlace<&Bitmap::operator^= >>("inplace_symmetric_difference", inPlaceDoc, other)
+      .method<&combinedInPlace<&Bitmap::operator|= >>("inplace_union", inPlaceDoc, other)
+      .method<&combinedInPlace<&Bitmap::operator&= >>("inplace_intersect", inPlaceDoc, other)
+      .method<&combinedInPlace<&Bitmap::operator-= >>("inplace_difference", inPlaceDoc, other)
+      .operatorMethod<&combinedInPlace<&Bitmap::operator|= >, &PyNumberMethods::nb_inplace_or>("__ior__", inPlaceDoc, other)
+      .operatorMethod<&combinedInPlace<&Bitmap::operator&= >, &PyNumberMethods::nb_inplace_and>("__iand__", inPlaceDoc, other)
+      .operatorMethod<&combinedInPlace<&Bitmap::operator-= >, &PyNumberMethods::nb_inplace_subtract>("__isub__", inPlaceDoc, other)
+      .operatorMethod<&combinedInPlace<&Bitmap::operator^= >, &PyNumberMethods::nb_inplace_xor>("__ixor__", inPlaceDoc, other);
   bitmap
-      .def("__iter__", [](const TrackedBitmap& self) { return iterateBitmap(self); }, py::keep_alive<0, 1>())
-      .def("index_array", [](const TrackedBitmap& self) { return indexArray(self); })
-      .def("bool_array", [](const TrackedBitmap& self, bool invert, bool relative) { return boolArray(self.view(), invert, relative); }, py::arg("invert") = true, py::arg("relative") = true);
+      .def("__iter__", [](const TrackedBitmap& self) { return iterateBitmap(self); },
+           "Iterates the positions in ascending order.", py::keep_alive<0, 1>())
+      .def("index_array", [](const TrackedBitmap& self) { return indexArray(self); }, "The positions in ascending order.")
+      .def("bool_array", [](const TrackedBitmap& self, bool invert, bool relative) { return boolArray(self.view(), invert, relative); },
+           "One element per position from first (relative) or 0 up to last: whether it is set, negated when invert.",
+           py::arg("invert") = true, py::arg("relative") = true);
+
+  bitmap
+      .def("to_roaring64", [](const TrackedBitmap& self) { return roaring64Bytes(self.view()); },
+           "The portable 64-bit Roaring form that other Roaring libraries read; buckets without positions are left out.")
+      .def_static("from_roaring64", &readRoaring64,
+                  "Rebuilds a bitmap from the portable 64-bit Roaring form; damaged or inconsistent bytes raise ValueError.",
+                  py::arg("buffer"))
+      .def_static("union_all", &unionAll, "The union of an iterable of bitmaps, made in one pass per key; Bitmap() for none.",
+                  py::arg("bitmaps"))
+      .def_static("intersect_all", &intersectAll,
+                  "The intersection of an iterable of bitmaps, made in one pass per key; ValueError for none.", py::arg("bitmaps"))
+      .def("__repr__", &abbreviatedText, textDoc)
+      .def("__str__", &abbreviatedText, textDoc);
+  fast.method<&related<&Bitmap::intersectionCardinality>>("intersection_cardinality",
+                                                          "len(self & other), counted without building it.", other)
+      .method<&related<&Bitmap::unionCardinality>>("union_cardinality", "len(self | other), counted without building it.", other)
+      .method<&related<&Bitmap::differenceCardinality>>("difference_cardinality",
+                                                        "len(self - other), counted without building it.", other)
+      .method<&related<&Bitmap::symmetricDifferenceCardinality>>("symmetric_difference_cardinality",
+                                                                 "len(self ^ other), counted without building it.", other)
+      .method<&related<&Bitmap::jaccardIndex>>("jaccard_index",
+                                               "len(self & other) / len(self | other), counted without building either; nan when both are empty.",
+                                               other)
+      .method<&related<&Bitmap::isDisjoint>>("isdisjoint", "True when no position is in both self and other.", other)
+      .orderingMethod<&related<&Bitmap::isSubset>, Py_LE>("__le__", "True when every position of self is in other.", other)
+      .orderingMethod<&related<&Bitmap::isStrictSubset>, Py_LT>("__lt__", "True when self is a subset of other and differs from it.", other)
+      .orderingMethod<&related<&Bitmap::isSubset, true>, Py_GE>("__ge__", "True when every position of other is in self.", other)
+      .orderingMethod<&related<&Bitmap::isStrictSubset, true>, Py_GT>("__gt__",
+                                                                      "True when other is a subset of self and differs from it.", other);
 }

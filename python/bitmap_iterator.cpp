@@ -1,9 +1,9 @@
 // __iter__(): a Python iterator over the set positions in ascending order.
 //
 // The iterator reads positions in blocks through the core's BlockReader and hands them
-// out one by one. It refers into the bitmap's buckets, which any edit may rebuild or free: it remembers the bitmap's edit
-// count at creation and refuses to go on once the count has moved, on every step,
-// before it touches the buckets or its block again. A neighbour query that only adds
+// out one by one. It refers into the bitmap's buckets, which any edit may rebuild or
+// free: it remembers the bitmap's edit count at creation and refuses to go on once the
+// count has moved, on every step, before it touches the buckets or its block again. A neighbour query that only adds
 // an empty bucket is no edit: a map insertion moves and frees nothing.
 #include <pybind11/pybind11.h>
 
@@ -15,10 +15,14 @@
 #include "python/bitmap_adapters.h"
 #include "python/fast_calls.h"
 #include "storage/block_reader.h"
+#include "storage/cancellation.h"
 
 namespace py = pybind11;
 
 namespace {
+
+// 2^16 positions, a few milliseconds of handing them out.
+constexpr std::uint32_t kRefillsBetweenChecks = 256;
 
 class PositionIterator {
  public:
@@ -32,6 +36,8 @@ class PositionIterator {
       throw std::runtime_error("Bitmap changed during iteration");
     }
     if (handedOut == filled) {
+      // A cancellation comes first, before anything moves, so the iteration can go on.
+      countdown.passed();
       filled = reader.read(block.data(), block.size(), high);
       handedOut = 0;
       if (filled == 0) {
@@ -51,6 +57,8 @@ class PositionIterator {
   std::size_t handedOut = 0;
   std::uint64_t high = 0;
   bool finished = false;
+  // list(b) takes the positions without returning to the interpreter in between.
+  veltrane::storage::CancellationCountdown countdown{kRefillsBetweenChecks};
 };
 
 std::optional<std::uint64_t> nextPosition(PositionIterator& iterator) { return iterator.step(); }

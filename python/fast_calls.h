@@ -8,7 +8,7 @@
 // every other call, unchanged, to the registered function. Exceptions from the body
 // go through pybind11's own translation, so both paths raise the same.
 //
-// Slots (`in`, len() and truth tests, ==/!=, the number operators) work the same way:
+// Slots (`in`, len() and truth tests, the comparisons, the number operators) work the same way:
 // the dunder method is registered, then the slot is patched to decode directly and to
 // fall back to what it held before.
 #include <pybind11/pybind11.h>
@@ -23,6 +23,7 @@
 
 #include "python/binding_internals.h"
 #include "python/parameter_types.h"
+#include "storage/allocation_hooks.h"
 
 namespace fast_calls {
 
@@ -128,6 +129,7 @@ template <auto body, std::size_t... indices>
 PyObject* invoke(HeldArguments<body, indices...>& held, std::index_sequence<indices...>) {
   using Return = typename Signature<decltype(body)>::Return;
   try {
+    veltrane::storage::prepareThreadForAllocationFailures();
     if constexpr (std::is_void_v<Return>) {
       body(ArgumentOf<body, indices>::pass(std::get<indices>(held))...);
       Py_RETURN_NONE;
@@ -217,17 +219,26 @@ PyObject* operatorEntry(PyObject* left, PyObject* right) {
 template <auto body>
 inline richcmpfunc originalComparison = nullptr;
 
-// == and != from one equality body; the other comparisons keep the original slot.
+using DirectCall = std::optional<PyObject*> (*)(PyObject* const*, std::size_t);
+
+// The direct paths of <, <=, > and >= of class T, by operation (Py_LT ... Py_GE).
+template <typename T>
+inline DirectCall orderingCalls[6] = {};
+
+// == and != from one equality body, the ordering comparisons from their own bodies;
+// every other call keeps the original slot.
 template <auto body>
 PyObject* comparisonEntry(PyObject* left, PyObject* right, int operation) {
+  PyObject* const objects[] = {left, right};
   if (operation == Py_EQ || operation == Py_NE) {
-    PyObject* const objects[] = {left, right};
     if (const auto result = tryDirect<body>(objects, 2)) {
       if (*result == nullptr || operation == Py_EQ) return *result;
       const bool equal = *result == Py_True;
       Py_DECREF(*result);
       return PyBool_FromLong(!equal);
     }
+  } else if (const DirectCall ordering = orderingCalls<SelfOf<body>>[operation]) {
+    if (const auto result = ordering(objects, 2)) return *result;
   }
   return originalComparison<body>(left, right, operation);
 }
@@ -258,6 +269,7 @@ Py_ssize_t lengthEntry(PyObject* self) {
   if (Py_TYPE(self) == exactType<Self>) {
     if (const Self* value = internals::constructedValue<Self>(self)) {
       try {
+        veltrane::storage::prepareThreadForAllocationFailures();
         const std::uint64_t length = body(*value);
         if (length <= static_cast<std::uint64_t>(PY_SSIZE_T_MAX)) return static_cast<Py_ssize_t>(length);
       } catch (...) {
@@ -279,6 +291,7 @@ PyObject* nextEntry(PyObject* self) {
   using Self = std::remove_reference_t<std::tuple_element_t<0, typename Signature<decltype(body)>::Arguments>>;
   if (Self* value = internals::constructedValue<Self>(self)) {
     try {
+      veltrane::storage::prepareThreadForAllocationFailures();
       const std::optional<std::uint64_t> next = body(*value);
       return next ? PyLong_FromUnsignedLongLong(*next) : nullptr;
     } catch (...) {
@@ -343,9 +356,9 @@ class FastClass {
     return *this;
   }
 
-  template <auto body>
-  FastClass& property(const char* name) {
-    type.def_property_readonly(name, Registered<body>{});
+  template <auto body, typename... Extra>
+  FastClass& property(const char* name, const Extra&... extra) {
+    type.def_property_readonly(name, Registered<body>{}, extra...);
     claim(registeredGetter<body>, internals::replaceGetter(type, name, getterEntry<body>), name);
     return *this;
   }
@@ -362,7 +375,20 @@ class FastClass {
   template <auto body, typename... Extra>
   FastClass& equalityMethod(const char* name, const Extra&... extra) {
     type.def(name, Registered<body>{}, extra...);
-    originalComparison<body> = internals::patchRichCompare(type, comparisonEntry<body>);
+    comparison = comparisonEntry<body>;
+    originalComparison<body> = internals::patchRichCompare(type, comparison);
+    return *this;
+  }
+
+  // One of __lt__, __le__, __gt__, __ge__ (`operation` Py_LT ...), served by the
+  // comparison slot of equalityMethod. The registered method returns NotImplemented
+  // for an operand of another type, so Python raises its usual TypeError.
+  template <auto body, int operation, typename... Extra>
+  FastClass& orderingMethod(const char* name, const Extra&... extra) {
+    // Defining a comparison method resets the slot to the interpreter's forwarder.
+    type.def(name, Registered<body>{}, py::is_operator(), extra...);
+    if (comparison != nullptr) internals::patchRichCompare(type, comparison);
+    orderingCalls<T>[operation] = &tryDirect<body>;
     return *this;
   }
 
@@ -373,9 +399,9 @@ class FastClass {
     return *this;
   }
 
-  template <auto body>
-  FastClass& lengthMethod(const char* name) {
-    type.def(name, Registered<body>{});
+  template <auto body, typename... Extra>
+  FastClass& lengthMethod(const char* name, const Extra&... extra) {
+    type.def(name, Registered<body>{}, extra...);
     originalLength<body> = internals::patchLength(type, lengthEntry<body>);
     return *this;
   }
@@ -406,6 +432,7 @@ class FastClass {
 
  private:
   Class& type;
+  richcmpfunc comparison = nullptr;
 };
 
 }  // namespace fast_calls

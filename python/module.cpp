@@ -1,6 +1,6 @@
 // The module entry: the interpreter version test and the module object come from
 // PYBIND11_MODULE; the body prepares the importing thread for allocation failures,
-// then registers MemoryScanner and Bitmap.
+// lets Ctrl-C cancel long operations, then registers MemoryScanner and Bitmap.
 #include <pybind11/pybind11.h>
 
 #include "python/registration.h"
@@ -8,6 +8,7 @@
 
 PYBIND11_MODULE(_veltrane_rec_extension, module) {
   veltrane::storage::prepareThreadForAllocationFailures();
+  cancelOnPendingSignals();
   registerMemoryScanner(module);
   refusePickling(module.attr("MemoryScanner"), "make a new one with MemoryScanner()");
   registerBitmap(module);

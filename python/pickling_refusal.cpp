@@ -39,5 +39,6 @@ void refusePickling(py::handle type, const char* copyHint) {
     throw py::type_error("cannot pickle '" + name + "' object");
   };
   py::setattr(type, "__reduce__",
-              py::cpp_function(refuse, py::name("__reduce__"), py::is_method(type)));
+              py::cpp_function(refuse, py::name("__reduce__"), py::is_method(type),
+                               "Refuses pickling and the copy module; importing veltrane_rec makes both work."));
 }

@@ -10,6 +10,7 @@
 #include "python/constructed_caster.h"
 #include "python/registration.h"
 #include "scanner/memory_scanner.h"
+#include "storage/allocation_hooks.h"
 
 namespace py = pybind11;
 
@@ -42,6 +43,11 @@ constexpr auto scanBuffer = [](MemoryScanner& self, const Buffer& buffer) {
 
 void registerMemoryScanner(py::module_& module) {
   py::class_<MemoryScanner, std::unique_ptr<MemoryScanner>>(module, "MemoryScanner")
-      .def(py::init<>())
-      .def("scan", scanBuffer);
+      .def(py::init([] {
+             veltrane::storage::prepareThreadForAllocationFailures();
+             return std::make_unique<MemoryScanner>();
+           }),
+           "A scanner; one can scan many buffers.")
+      .def("scan", scanBuffer,
+           "Returns (complete documents, bytes they cover) for a contiguous buffer of one-byte items.");
 }

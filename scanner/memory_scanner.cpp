@@ -7,6 +7,7 @@
 
 #include "scanner/lone_string_guard.h"
 #include "scanner/stream_access.h"
+#include "storage/cancellation.h"
 
 namespace {
 
@@ -24,6 +25,11 @@ std::size_t roundUpToPowerOfTwo(std::size_t value) {
   return power;
 }
 
+// Documents of the walk between two cancellation checks (storage/cancellation.h): a
+// millisecond or so. A cancelled scan has no result; its worker thread is joined when
+// the stream goes, and the scanner stays usable.
+constexpr std::uint32_t kStepsBetweenChecks = 4096;
+
 // The walk of one stream. Stepping past a lone string that is the last document of the last
 // window would read past the end (see lone_string_guard.h); that step is known once the walk
 // enters that window, whose first stage fixes its truncated tail.
@@ -32,7 +38,9 @@ std::size_t walk(document_stream& stream, const LoneStringGuard& guard, std::siz
   std::size_t documents = 0;
   std::size_t window = LoneStringGuard::kNone;
   std::size_t lastString = LoneStringGuard::kNone;
+  veltrane::storage::CancellationCountdown countdown(kStepsBetweenChecks);
   for (auto step = stream.begin(); step != stream.end(); ++step) {
+    countdown.passed();
     ++documents;
     if (step.error() != simdjson::SUCCESS) continue;
     const std::size_t start = stream_access::windowStart(stream);

@@ -46,6 +46,7 @@ class MemoryScanner {
   // Throws WorkingMemoryError (a std::bad_alloc) when the parser's buffers, or those of the
   // worker that indexes the next window of a longer input, cannot be allocated. When the
   // worker's thread cannot be started, the walk goes on without it, with the same results.
+  // Cancellable (storage/cancellation.h) between documents; the scanner stays usable.
   Result scan(const char* data, std::size_t length);
 
  private:

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <exception>
 
 namespace veltrane::storage {
 namespace {
@@ -24,6 +23,7 @@ struct HookState {
   // Injected failures for tests: allocations still allowed, or -1 for none injected.
   std::int64_t allowedBeforeFailure = -1;
   bool keepFailing = false;
+  bool preparedForFailures = false;
 
   void releaseParkedBlock() {
     std::free(parked);
@@ -41,6 +41,12 @@ struct ParkedBlockRelease {
 };
 
 thread_local ParkedBlockRelease parkedBlockRelease;
+
+// Thrown and caught once per thread: the C++ runtime (libstdc++ or libc++abi) makes
+// its per-thread exception state at a thread's first throw. A throw has effects that
+// no compiler removes, unlike a query of that state, which may be declared pure and
+// dropped when its result is unused.
+struct ThreadSetUpThrow {};
 
 bool injectedFailure(HookState& hooks) {
   if (hooks.allowedBeforeFailure < 0) return false;
@@ -105,9 +111,14 @@ void installAllocationHooks() {
 }
 
 void prepareThreadForAllocationFailures() {
+  HookState& hooks = state;
+  if (hooks.preparedForFailures) return;
   static_cast<void>(&parkedBlockRelease);
-  state.releaseParkedBlock();
-  static_cast<void>(std::uncaught_exceptions());
+  try {
+    throw ThreadSetUpThrow{};
+  } catch (const ThreadSetUpThrow&) {
+    hooks.preparedForFailures = true;
+  }
 }
 
 NullOnAllocationFailure::NullOnAllocationFailure() : wasOn(state.nullOnFailure) {

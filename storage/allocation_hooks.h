@@ -21,11 +21,12 @@ namespace veltrane::storage {
 // that installs them is also prepared as below.
 void installAllocationHooks();
 
-// Sets up the calling thread's state for the hooks and for C++ exceptions. A library
-// loaded at run time may get such per-thread state only when a thread first uses it;
-// if that first use is the exception of a failed allocation, there may be no memory
-// left for the state and the C library aborts the process. Calling this while memory
-// is available (the Python module does so on import) avoids that.
+// Sets up the calling thread's state for the hooks and for C++ exceptions, once per
+// thread; later calls only test a flag. A library loaded at run time may get such
+// per-thread state (the hooks' own, the C++ runtime's exception globals) only when a
+// thread first uses it; if that first use is the exception of a failed allocation,
+// there may be no memory left for the state and the C library aborts the process.
+// Every call from Python into the module runs this first, while memory is available.
 void prepareThreadForAllocationFailures();
 
 // While one is alive, failed CRoaring allocations on this thread return null instead

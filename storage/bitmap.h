@@ -19,7 +19,9 @@ namespace veltrane::storage {
 // serialized form and the size figures.
 //
 // Failures are reported by standard exceptions with fixed messages. Edits are not
-// rolled back when an exception interrupts them unless a member says otherwise.
+// rolled back when an exception interrupts them unless a member says otherwise. The
+// members that may run for seconds check for cancellation (storage/cancellation.h);
+// each says what a cancellation leaves behind, and every bucket stays whole.
 class Bitmap {
  public:
   // The map takes its nodes from a pool of its own (storage/node_pool.h); it is used
@@ -49,11 +51,14 @@ class Bitmap {
   // --- Point and range edits ------------------------------------------------------
 
   void add(std::uint64_t position);
+  // Cancellable: the values added so far stay.
   void addMany(std::size_t count, const std::uint64_t* values);
   // A bucket that becomes empty stays.
   void remove(std::uint64_t position);
   // Sets [start, endEx). Creates every bucket from keyOf(start) to keyOf(endEx) when
-  // the keys are in order, also those that receive no position.
+  // the keys are in order, also those that receive no position. Cancellable between
+  // buckets, as are removeRange and flip(start, endEx): the buckets of the keys below
+  // the point of cancellation are done, those above it untouched.
   void addRange(std::uint64_t start, std::uint64_t endEx);
   // Unsets [start, endEx). Creates missing buckets like addRange; none is erased.
   void removeRange(std::uint64_t start, std::uint64_t endEx);
@@ -87,9 +92,11 @@ class Bitmap {
   BitmapForwardIterator begin() const;
   BitmapForwardIterator end() const;
   // Writes every set position, ascending, to out[0 .. cardinality() - 1].
+  // Cancellable: part of `out` is written then.
   void copyPositionsTo(std::uint64_t* out) const;
   // Sets mask[p - offset] = !background for every set position p; the caller has
   // filled the mask with `background` and sized it to cover last() - offset.
+  // Cancellable: part of the mask is marked then.
   void markPositionsIn(std::uint8_t* mask, std::uint64_t offset, bool background) const;
 
   // --- Set algebra ----------------------------------------------------------------
@@ -108,6 +115,29 @@ class Bitmap {
   bool isStrictSubset(const Bitmap& other) const;
   // True when some key has a bucket in both bitmaps, empty or not.
   bool hasSharedPositionsWith(const Bitmap& other) const;
+
+  // --- Counts of combinations, many-way combinations --------------------------------
+
+  // The number of positions of this & other, this | other, this - other and
+  // this ^ other, counted bucket by bucket without building the result. Throw
+  // std::length_error, as cardinality() does, when the count is 2^64.
+  std::uint64_t intersectionCardinality(const Bitmap& other) const;
+  std::uint64_t unionCardinality(const Bitmap& other) const;
+  std::uint64_t differenceCardinality(const Bitmap& other) const;
+  std::uint64_t symmetricDifferenceCardinality(const Bitmap& other) const;
+  // intersectionCardinality / unionCardinality; NaN when neither holds a position.
+  double jaccardIndex(const Bitmap& other) const;
+  // True when no position is set in both; unlike hasSharedPositionsWith it looks at
+  // the positions.
+  bool isDisjoint(const Bitmap& other) const;
+  // bitmaps[0] | bitmaps[1] | ..., made in one pass per key, with the buckets the
+  // chain of operator| keeps: every key of every operand. No operand gives Bitmap().
+  static Bitmap unionAll(std::size_t count, const Bitmap* const* bitmaps);
+  // bitmaps[0] & bitmaps[1] & ..., made in one pass per key, with the buckets the
+  // chain of operator& keeps: the keys of bitmaps[0]. Throws std::invalid_argument
+  // for no operand. Both check for cancellation between keys; a cancelled call leaves
+  // the operands as they were.
+  static Bitmap intersectAll(std::size_t count, const Bitmap* const* bitmaps);
 
   // --- Range queries, flipping, slicing -------------------------------------------
 
@@ -146,10 +176,26 @@ class Bitmap {
   // Rebuilds a bitmap from `length` untrusted bytes, never reading past them; a
   // truncated or inconsistent form raises std::invalid_argument.
   static Bitmap read(const char* buffer, std::size_t length, bool portable);
+  // The portable 64-bit Roaring form that other Roaring libraries read and write: an
+  // 8-byte count of 32-bit bitmaps, then for each bucket that holds a position, in
+  // ascending key order, its 4-byte key and its portable body. Containers are written
+  // as they are.
+  std::uint64_t roaring64Size() const;
+  // Writes it at `buffer` and returns one past the last byte written; refuses
+  // (std::invalid_argument, nothing written) when it does not fit in `capacity` bytes.
+  char* toRoaring64(char* buffer, std::size_t capacity) const;
+  // Rebuilds a bitmap, with exactly the buckets the form holds, from `length`
+  // untrusted bytes, never reading past them. A truncated or inconsistent form, keys
+  // that do not ascend, or bytes left over raise std::invalid_argument.
+  static Bitmap fromRoaring64(const char* buffer, std::size_t length);
   // Number of CRoaring containers over all buckets.
   std::uint64_t inMemorySize() const;
   // One line per bucket: "h: <key> {<low parts>}".
   std::string toString() const;
+  // "<name>([p, q, ...])" with every position when there are at most 32; otherwise
+  // the first 16, then ", ...]" and ", len=<count>)". Looks at 33 positions at most
+  // and counts the rest bucket by bucket; a full bitmap gets its count too.
+  std::string abbreviatedText(const std::string& name) const;
 
   // Read-only view of the buckets, for diagnostics and tests.
   const Buckets& bucketMap() const noexcept { return buckets; }

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "storage/bitmap.h"
+#include "storage/internal/bucket_walks.h"
 #include "storage/internal/bucket_access.h"
 #include "storage/internal/safe_bucket_edits.h"
 
@@ -23,40 +24,6 @@ using Combine = Bucket (*)(const Bucket&, const Bucket&);
 
 // False for a missing bucket.
 bool holdsPositions(const Bucket* bucket) { return bucket != nullptr && !bucket->isEmpty(); }
-
-// Looks keys up in one bucket map in ascending order, resuming where the previous
-// lookup stopped. Neighbouring keys are usually near each other, so a few steps
-// forward are tried before a full map search; a walk over both maps thus costs
-// their combined size at most, and far less when one map is much smaller.
-template <typename Map>
-class AscendingLookup {
- public:
-  explicit AscendingLookup(Map& map) : map(map), next(map.begin()) {}
-
-  // The first bucket whose key is not below `key`.
-  auto seek(std::uint32_t key) {
-    for (int step = 0; step < kStepsBeforeSearch; ++step) {
-      if (next == map.end() || next->first >= key) return next;
-      ++next;
-    }
-    next = map.lower_bound(key);
-    return next;
-  }
-
-  // The bucket with `key`, or nullptr.
-  auto* find(std::uint32_t key) {
-    const auto found = seek(key);
-    return found != map.end() && found->first == key ? &found->second : nullptr;
-  }
-
-  auto end() const { return map.end(); }
-
- private:
-  static constexpr int kStepsBeforeSearch = 4;
-
-  Map& map;
-  decltype(std::declval<Map&>().begin()) next;
-};
 
 // Combines every bucket of `theirs` into `mine`: in place where `mine` has the key,
 // otherwise as a new bucket holding a copy, empty buckets included. A failing copy
@@ -123,23 +90,12 @@ Bucket combinedBucket(const Bucket& mine, const Bucket& theirs, Combine combine)
 // the others copied, empty ones included.
 Buckets combineAllOf(const Buckets& mine, const Buckets& theirs, Combine combine) {
   Buckets result;
-  auto a = mine.begin();
-  auto b = theirs.begin();
-  while (a != mine.end() || b != theirs.end()) {
-    const bool onlyMine = b == theirs.end() || (a != mine.end() && a->first < b->first);
-    const bool onlyTheirs = !onlyMine && (a == mine.end() || b->first < a->first);
-    if (onlyMine) {
-      result.emplace_hint(result.end(), a->first, a->second);
-      ++a;
-    } else if (onlyTheirs) {
-      result.emplace_hint(result.end(), b->first, copyOfTheirs(b->second));
-      ++b;
-    } else {
-      result.emplace_hint(result.end(), a->first, combinedBucket(a->second, b->second, combine));
-      ++a;
-      ++b;
-    }
-  }
+  forEachKeyOfEither(mine, theirs, [&](std::uint32_t key, const Bucket* a, const Bucket* b) {
+    Bucket combined = a == nullptr   ? copyOfTheirs(*b)
+                      : b == nullptr ? Bucket(*a)
+                                     : combinedBucket(*a, *b, combine);
+    result.emplace_hint(result.end(), key, std::move(combined));
+  });
   return result;
 }
 

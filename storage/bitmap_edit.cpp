@@ -6,6 +6,7 @@
 
 #include "storage/allocation_hooks.h"
 #include "storage/bitmap.h"
+#include "storage/cancellation.h"
 #include "storage/internal/bucket_access.h"
 #include "storage/internal/key_span.h"
 #include "storage/internal/safe_bucket_edits.h"
@@ -61,6 +62,9 @@ void Bitmap::add(std::uint64_t position) {
 
 namespace {
 
+// Some milliseconds of adding.
+constexpr std::size_t kValuesBetweenChecks = std::size_t{1} << 18;
+
 // Adds values in order; consecutive values usually share a key, so the bucket is
 // looked up again only when the key changes, and CRoaring's bulk context remembers
 // the last container touched. Buckets are created in the order their keys first
@@ -69,15 +73,17 @@ void addInOrder(Bitmap::Buckets& buckets, std::size_t count, const std::uint64_t
   std::uint32_t currentKey = keyOf(values[0]);
   roaring::Roaring* bucket = &getOrCreate(buckets, currentKey);
   roaring_bulk_context_t context{};
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::uint64_t value = values[i];
-    if (keyOf(value) != currentKey) {
-      currentKey = keyOf(value);
-      bucket = &getOrCreate(buckets, currentKey);
-      context = roaring_bulk_context_t{};
+  forEachCancellableBlock(count, kValuesBetweenChecks, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+      const std::uint64_t value = values[i];
+      if (keyOf(value) != currentKey) {
+        currentKey = keyOf(value);
+        bucket = &getOrCreate(buckets, currentKey);
+        context = roaring_bulk_context_t{};
+      }
+      editBucket(*bucket, &roaring::Roaring::addBulk, context, lowOf(value));
     }
-    editBucket(*bucket, &roaring::Roaring::addBulk, context, lowOf(value));
-  }
+  });
 }
 
 // Below this many values, sorting first does not pay for itself.

@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "storage/bitmap.h"
+#include "storage/cancellation.h"
 #include "storage/internal/bucket_access.h"
 #include "storage/internal/key_span.h"
 
@@ -16,17 +17,34 @@ Bitmap::BitmapForwardIterator Bitmap::begin() const { return ForwardIterator(*th
 
 Bitmap::BitmapForwardIterator Bitmap::end() const { return ForwardIterator(*this, true); }
 
+namespace {
+
+// Up to 2^23 positions of full containers; a few tens of milliseconds when the
+// output's pages are touched for the first time.
+constexpr std::uint32_t kContainersBetweenChecks = 128;
+// Chunks of forEachChunk, up to 2^21 positions.
+constexpr std::uint32_t kChunksBetweenChecks = 1024;
+
+}  // namespace
+
 void Bitmap::copyPositionsTo(std::uint64_t* out) const {
-  for (const auto& [key, bucket] : buckets) out = bucket.writePositions(positionOf(key, 0), out);
+  CancellationCountdown countdown(kContainersBetweenChecks);
+  for (const auto& [key, bucket] : buckets) {
+    countdown.passed();
+    out = bucket.writePositions(positionOf(key, 0), out, countdown);
+  }
 }
 
 // Indices are computed in unsigned 64-bit arithmetic: base may wrap below zero for
 // the bucket of `offset`, and adding a low value at or above offset's brings it back.
 void Bitmap::markPositionsIn(std::uint8_t* mask, std::uint64_t offset, bool background) const {
   const std::uint8_t mark = background ? 0 : 1;
+  CancellationCountdown countdown(kChunksBetweenChecks);
   for (const auto& [key, bucket] : buckets) {
+    countdown.passed();
     const std::uint64_t base = positionOf(key, 0) - offset;
     bucket.forEachChunk([&](const std::uint32_t* lows, std::uint32_t count) {
+      countdown.passed();
       for (std::uint32_t i = 0; i < count; ++i) mask[base + lows[i]] = mark;
     });
   }

@@ -1,4 +1,4 @@
-// The serialized form of a bitmap, its size, the container count and the text form.
+// The serialized form of a bitmap, its size, the container count and the text forms.
 //
 // Form: an 8-byte bucket count N (empty buckets included), then one record per bucket
 // in ascending key order: the 4-byte key, the 8-byte length S of the body, and the
@@ -9,18 +9,17 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "storage/allocation_hooks.h"
 #include "storage/bitmap.h"
+#include "storage/internal/form_bytes.h"
 #include "storage/internal/bucket_access.h"
 
 namespace veltrane::storage {
 
 using namespace internal;
 namespace {
-
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
-              "the form stores integers in host order, which must be little-endian");
 
 constexpr std::size_t kCountBytes = 8;
 constexpr std::size_t kKeyBytes = 4;
@@ -37,19 +36,6 @@ constexpr char kNativePortableMarker = 2;
 constexpr std::size_t kNativeArrayHeaderBytes = 1 + 4;
 
 constexpr const char* kUndecodableBody = "failed alloc while reading";
-
-template <typename T>
-char* store(char* at, T value) {
-  std::memcpy(at, &value, sizeof value);
-  return at + sizeof value;
-}
-
-template <typename T>
-T load(const char* at) {
-  T value;
-  std::memcpy(&value, at, sizeof value);
-  return value;
-}
 
 std::size_t bodySize(const roaring::Roaring& bucket, bool portable) {
   return portable ? bucket.portableSizeInBytes() : bucket.nativeSizeInBytes();
@@ -100,23 +86,6 @@ std::size_t encodedBodySize(const char* body, std::size_t length, bool portable)
   return size <= length ? size : 0;
 }
 
-// Walks a caller's bytes front to back and never looks past their end. Positions in
-// messages are byte offsets from the start of the form.
-class FormReader {
- public:
-  FormReader(const char* start, std::size_t length) : start(start), length(length) {}
-
-  std::size_t offset() const { return used; }
-  std::size_t left() const { return length - used; }
-  const char* here() const { return start + used; }
-  void advance(std::size_t bytes) { used += bytes; }
-
- private:
-  const char* start;
-  std::size_t length;
-  std::size_t used = 0;
-};
-
 struct RecordPlace {
   std::uint64_t index;
   std::uint64_t count;
@@ -131,16 +100,6 @@ struct RecordPlace {
 
 [[noreturn]] void refuse(const std::string& what) {
   throw std::invalid_argument("serialized bitmap " + what);
-}
-
-std::uint64_t readBucketCount(FormReader& reader) {
-  if (reader.left() < kCountBytes) {
-    refuse("truncated: the bucket count needs " + std::to_string(kCountBytes) +
-           " bytes, the buffer holds " + std::to_string(reader.left()));
-  }
-  const auto count = load<std::uint64_t>(reader.here());
-  reader.advance(kCountBytes);
-  return count;
 }
 
 // Checks the stated body length against what is left and against the body's own
@@ -254,7 +213,7 @@ Bitmap Bitmap::read(const char* buffer, bool portable) {
 Bitmap Bitmap::read(const char* buffer, std::size_t length, bool portable) {
   Bitmap result;
   FormReader reader(buffer, length);
-  const std::uint64_t count = readBucketCount(reader);
+  const std::uint64_t count = reader.readCount("serialized bitmap", "bucket count");
   // Every record takes at least its header, so a huge count runs out of bytes after
   // length / 12 records; nothing is sized from it in advance.
   for (std::uint64_t index = 0; index < count; ++index) {
@@ -278,6 +237,23 @@ std::string Bitmap::toString() const {
     text += '\n';
   }
   return text;
+}
+
+std::string Bitmap::abbreviatedText(const std::string& name) const {
+  constexpr std::size_t kShownInFull = 32;
+  constexpr std::size_t kShownOfMore = 16;
+  std::vector<std::uint64_t> leading;
+  for (auto it = begin(); it != end() && leading.size() <= kShownInFull; ++it) leading.push_back(*it);
+  const bool abbreviated = leading.size() > kShownInFull;
+  if (abbreviated) leading.resize(kShownOfMore);
+  std::string text = name + "([";
+  for (std::uint64_t position : leading) {
+    if (position != leading.front()) text += ", ";
+    text += std::to_string(position);
+  }
+  if (!abbreviated) return text + "])";
+  const std::string count = isFull() ? "18446744073709551616" : std::to_string(cardinality());
+  return text + ", ...], len=" + count + ")";
 }
 
 }  // namespace veltrane::storage

@@ -70,6 +70,21 @@ inline GrowableContainer* growableAt(const roaring_bitmap_t& bitmap, std::int32_
 // were already released.
 inline void forgetContainers(roaring_bitmap_t& bitmap) noexcept { bitmap.high_low_container.size = 0; }
 
+// The containers [first, first + count) of `bitmap` as a bitmap of their own that
+// shares their storage: only for reading, and never to be freed.
+inline roaring_bitmap_t containerGroup(const roaring_bitmap_t& bitmap, std::int32_t first,
+                                       std::int32_t count) noexcept {
+  const roaring_array_t& whole = bitmap.high_low_container;
+  roaring_bitmap_t group{};
+  roaring_array_t& part = group.high_low_container;
+  part.size = part.allocation_size = count;
+  part.containers = whole.containers + first;
+  part.keys = whole.keys + first;
+  part.typecodes = whole.typecodes + first;
+  part.flags = whole.flags;
+  return group;
+}
+
 // Writes every value of the container at `index`, which is a run container, as
 // high | key << 16 | value; returns one past the last value written.
 inline std::uint64_t* writeRunContainer(const roaring_bitmap_t& bitmap, std::int32_t index,

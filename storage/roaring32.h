@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "storage/allocation_hooks.h"
+#include "storage/cancellation.h"
 #include "storage/croaring_layout.h"
 
 namespace roaring {
@@ -152,6 +153,27 @@ class Roaring {
   static Roaring symmetricDifference(const Roaring& a, const Roaring& b) {
     return Roaring(roaring_bitmap_xor(&a.roaring, &b.roaring));
   }
+  // The union of bitmaps[0 .. count) in one pass, as a new bitmap; count >= 1.
+  static Roaring unionOfMany(std::size_t count, const roaring_bitmap_t** bitmaps) {
+    return Roaring(roaring_bitmap_or_many(count, bitmaps));
+  }
+  // Sizes of a op b, counted without building it.
+  static std::uint64_t intersectionCardinality(const Roaring& a, const Roaring& b) noexcept {
+    return roaring_bitmap_and_cardinality(&a.roaring, &b.roaring);
+  }
+  static std::uint64_t differenceCardinality(const Roaring& a, const Roaring& b) noexcept {
+    return roaring_bitmap_andnot_cardinality(&a.roaring, &b.roaring);
+  }
+  static std::uint64_t unionCardinality(const Roaring& a, const Roaring& b) noexcept {
+    return roaring_bitmap_or_cardinality(&a.roaring, &b.roaring);
+  }
+  static std::uint64_t symmetricDifferenceCardinality(const Roaring& a, const Roaring& b) noexcept {
+    return roaring_bitmap_xor_cardinality(&a.roaring, &b.roaring);
+  }
+  // Some low part is set in both.
+  bool intersects(const Roaring& other) const noexcept {
+    return roaring_bitmap_intersect(&roaring, &other.roaring);
+  }
   bool equals(const Roaring& other) const noexcept {
     return roaring_bitmap_equals(&roaring, &other.roaring);
   }
@@ -229,8 +251,10 @@ class Roaring {
     }
   }
   // Writes high | low for every low part, ascending, to out[0 .. cardinality()) and
-  // returns out + cardinality(). `high` has its lower 32 bits clear.
-  std::uint64_t* writePositions(std::uint64_t high, std::uint64_t* out) const;
+  // returns out + cardinality(). `high` has its lower 32 bits clear. Counts the
+  // containers it writes on `countdown`; a cancellation leaves part of `out` written.
+  std::uint64_t* writePositions(std::uint64_t high, std::uint64_t* out,
+                                veltrane::storage::CancellationCountdown& countdown) const;
   // Calls visit(low) for every low part in ascending order while it returns true.
   template <typename Visit>
   void forEach(Visit&& visit) const {

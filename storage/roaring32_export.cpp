@@ -1,21 +1,29 @@
 // Roaring::writePositions: a bucket's low parts written out as 64-bit positions.
 //
-// Two ways, chosen per bucket by what measured fastest (bench/NOTES_ON_RATIOS.md,
-// cause 7; the index_array rows of bench_arrays and bench_shapes):
-// - A bucket made only of run containers is written container by container straight
+// Two ways, chosen per group of containers by what measured fastest
+// (bench/NOTES_ON_RATIOS.md, cause 7; the index_array rows of bench_arrays and
+// bench_shapes):
+// - A group made only of run containers is written container by container straight
 //   into the 64-bit output, with the container reader that CRoaring's own 64-bit
 //   bitmaps use for their array export. Nothing is staged.
-// - Any other bucket goes through CRoaring's vectorised 32-bit export into the front
+// - Any other group goes through CRoaring's vectorised 32-bit export into the front
 //   half of its own stretch of the output, which is then widened in place. Array and
 //   bitset containers are exported 1.3 to 1.9 times faster that way than by the
 //   per-value 64-bit reader.
+// Groups hold up to kContainersPerGroup containers, with a cancellation check between
+// them: one bucket may hold billions of positions.
+#include <algorithm>
 #include <cstring>
 
+#include "storage/cancellation.h"
 #include "storage/croaring_layout.h"
 #include "storage/roaring32.h"
 
 namespace roaring {
 namespace {
+
+// At most 2^22 positions, written in some milliseconds.
+constexpr std::int32_t kContainersPerGroup = 64;
 
 bool onlyRunContainers(const roaring_bitmap_t& bitmap) {
   for (std::int32_t i = 0; i < croaring_layout::containerCount(bitmap); ++i) {
@@ -52,16 +60,25 @@ void widenInPlace(std::uint64_t* values, std::uint64_t count, std::uint64_t base
   }
 }
 
-}  // namespace
-
-std::uint64_t* Roaring::writePositions(std::uint64_t high, std::uint64_t* out) const {
-  if (onlyRunContainers(roaring)) {
-    return writeRunContainers(roaring, high, out);
-  }
-  const std::uint64_t count = cardinality();
-  roaring_bitmap_to_uint32_array(&roaring, reinterpret_cast<std::uint32_t*>(out));
+std::uint64_t* writeGroup(const roaring_bitmap_t& group, std::uint64_t high, std::uint64_t* out) {
+  if (onlyRunContainers(group)) return writeRunContainers(group, high, out);
+  const std::uint64_t count = roaring_bitmap_get_cardinality(&group);
+  roaring_bitmap_to_uint32_array(&group, reinterpret_cast<std::uint32_t*>(out));
   widenInPlace(out, count, high);
   return out + count;
+}
+
+}  // namespace
+
+std::uint64_t* Roaring::writePositions(std::uint64_t high, std::uint64_t* out,
+                                       veltrane::storage::CancellationCountdown& countdown) const {
+  const std::int32_t containers = croaring_layout::containerCount(roaring);
+  for (std::int32_t first = 0; first < containers; first += kContainersPerGroup) {
+    const std::int32_t count = std::min(kContainersPerGroup, containers - first);
+    countdown.passed(static_cast<std::uint32_t>(count));
+    out = writeGroup(croaring_layout::containerGroup(roaring, first, count), high, out);
+  }
+  return out;
 }
 
 }  // namespace roaring

@@ -13,4 +13,6 @@ from veltrane_rec import _pickling
 
 _pickling.register()
 
+__version__ = "0.2.0"
+
 __all__ = ["Bitmap", "MemoryScanner"]

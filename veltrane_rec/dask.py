@@ -41,7 +41,10 @@ from _veltrane_rec_extension import Bitmap, MemoryScanner
 __all__ = ["bitmap_from", "count_documents", "partition_bitmap", "DocumentCount"]
 
 MAX_POSITION = (1 << 64) - 1
-COMBINERS = {"|": operator.or_, "&": operator.and_, "^": operator.xor}
+# Each combines the bitmaps of one reduction task into a new bitmap: an input may still
+# be held for another task. Union and intersection take all of them in one pass per key.
+COMBINERS = {"|": Bitmap.union_all, "&": Bitmap.intersect_all,
+             "^": lambda bitmaps: functools.reduce(operator.xor, bitmaps)}
 DEFAULT_BLOCKSIZE = 64 << 20
 
 
@@ -87,8 +90,7 @@ def partition_bitmap(values):
 
 
 def _combine_bitmaps(combine, *bitmaps):
-    # Binary operators make new bitmaps: an input may still be held for another task.
-    return functools.reduce(COMBINERS[combine], bitmaps)
+    return COMBINERS[combine](bitmaps)
 
 
 def _add_counts(*counts):

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "storage/cancellation.h"
+
 // Splitting of positions and position ranges along bucket boundaries. A position's
 // key is its upper 32 bits and its low part its lower 32 bits; a half-open range
 // [start, end) covers, in each key from keyOf(start) to keyOf(end), one half-open
@@ -47,10 +49,17 @@ constexpr LowRange lowRangeIn(std::uint32_t key, std::uint64_t start, std::uint6
 
 // Calls visit(key, lowRange) for every key from keyOf(start) to keyOf(end) inclusive,
 // in ascending order, each once; the walk ends after key 4294967295 and never wraps.
-// Visits nothing when keyOf(end) < keyOf(start).
+// Visits nothing when keyOf(end) < keyOf(start). Checks for cancellation between
+// visits, every kKeysBetweenChecks keys: visiting one whole bucket takes up to about
+// 10 ms, so a cancellation is seen within a few tens of milliseconds. The keys before
+// that point are visited, the others not.
+constexpr std::uint32_t kKeysBetweenChecks = 4;
+
 template <typename Visit>
 void forEachKeyOfRange(std::uint64_t start, std::uint64_t end, Visit&& visit) {
+  CancellationCountdown countdown(kKeysBetweenChecks);
   for (std::uint64_t key = keyOf(start); key <= keyOf(end); ++key) {
+    countdown.passed();
     const auto k = static_cast<std::uint32_t>(key);
     visit(k, lowRangeIn(k, start, end));
   }

@@ -3,12 +3,17 @@
 #include <array>
 #include <cstring>
 
+#include "storage/cancellation.h"
+
 namespace veltrane::storage::internal {
 namespace {
 
 constexpr int kDigitBits = 16;
 constexpr int kDigits = 64 / kDigitBits;
 constexpr std::size_t kBuckets = std::size_t{1} << kDigitBits;
+
+// A few milliseconds of one pass.
+constexpr std::size_t kValuesBetweenChecks = std::size_t{1} << 20;
 
 using Histograms = std::vector<std::array<std::size_t, kBuckets>>;
 
@@ -19,9 +24,11 @@ std::uint32_t digitOf(std::uint64_t value, int digit) {
 Histograms histogramsOf(const std::uint64_t* values, std::size_t count) {
   Histograms histograms(kDigits);
   for (auto& histogram : histograms) histogram.fill(0);
-  for (std::size_t i = 0; i < count; ++i) {
-    for (int digit = 0; digit < kDigits; ++digit) ++histograms[digit][digitOf(values[i], digit)];
-  }
+  forEachCancellableBlock(count, kValuesBetweenChecks, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+      for (int digit = 0; digit < kDigits; ++digit) ++histograms[digit][digitOf(values[i], digit)];
+    }
+  });
   return histograms;
 }
 
@@ -42,7 +49,9 @@ void scatter(const std::vector<std::uint64_t>& from, std::vector<std::uint64_t>&
     offsets[b] = running;
     running += histogram[b];
   }
-  for (std::uint64_t value : from) to[offsets[digitOf(value, digit)]++] = value;
+  forEachCancellableBlock(from.size(), kValuesBetweenChecks, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) to[offsets[digitOf(from[i], digit)]++] = from[i];
+  });
 }
 
 }  // namespace
@@ -54,9 +63,17 @@ bool isNonDecreasing(const std::uint64_t* values, std::size_t count) {
   return true;
 }
 
+// Both buffers are filled block by block: first touching their pages (about a
+// second per gigabyte) is the slowest part of a large sort.
 std::vector<std::uint64_t> sortedCopy(const std::uint64_t* values, std::size_t count) {
-  std::vector<std::uint64_t> sorted(values, values + count);
-  std::vector<std::uint64_t> scratch(count);
+  std::vector<std::uint64_t> sorted;
+  std::vector<std::uint64_t> scratch;
+  sorted.reserve(count);
+  scratch.reserve(count);
+  forEachCancellableBlock(count, kValuesBetweenChecks, [&](std::size_t begin, std::size_t end) {
+    sorted.insert(sorted.end(), values + begin, values + end);
+    scratch.resize(end);
+  });
   const Histograms histograms = histogramsOf(values, count);
   for (int digit = 0; digit < kDigits; ++digit) {
     if (!passNeeded(histograms[digit], count)) continue;

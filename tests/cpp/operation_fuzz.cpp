@@ -145,7 +145,7 @@ class Session {
         checkRangeQueries(bitmap, model, in.position(), in.byte() < 200 ? in.length() : in.wide());
         break;
       case 14:
-        roundTrip(slot, in.byte() % 2 == 0);
+        roundTrip(slot, in.byte() % 3);
         break;
       case 15:
         checkOrdinal(bitmap, model, in.byte() % 50);
@@ -309,8 +309,16 @@ class Session {
     if (it != bitmap.begin() || !std::equal(seen.begin(), seen.end(), model.rbegin())) fail(16, "walk back");
   }
 
-  void roundTrip(int slot, bool portable) {
+  // Through the portable, native or 64-bit Roaring form.
+  void roundTrip(int slot, int form) {
     Bitmap& bitmap = bitmaps[slot];
+    if (form == 2) {
+      std::vector<char> buffer(bitmap.roaring64Size());
+      bitmap.toRoaring64(buffer.data(), buffer.size());
+      if (!(Bitmap::fromRoaring64(buffer.data(), buffer.size()) == bitmap)) fail(14, "64-bit form read back");
+      return;
+    }
+    const bool portable = form == 0;
     std::vector<char> buffer(bitmap.persistedSize(portable, in.byte() % 2, in.byte() % 2));
     const char* end = bitmap.write(buffer.data(), buffer.size(), portable);
     if (end != buffer.data() + buffer.size()) fail(14, "write length");
@@ -323,6 +331,15 @@ class Session {
     if ((bitmaps[0] == bitmaps[1]) != equal) fail(17, "==");
     if (bitmaps[0].isSubset(bitmaps[1]) != subset) fail(17, "isSubset");
     if (bitmaps[0].isStrictSubset(bitmaps[1]) != (subset && !equal)) fail(17, "isStrictSubset");
+    Model shared;
+    std::set_intersection(models[0].begin(), models[0].end(), models[1].begin(), models[1].end(),
+                          std::inserter(shared, shared.end()));
+    const std::uint64_t either = models[0].size() + models[1].size() - shared.size();
+    if (bitmaps[0].intersectionCardinality(bitmaps[1]) != shared.size()) fail(17, "intersectionCardinality");
+    if (bitmaps[0].unionCardinality(bitmaps[1]) != either) fail(17, "unionCardinality");
+    if (bitmaps[0].differenceCardinality(bitmaps[1]) != models[0].size() - shared.size()) fail(17, "differenceCardinality");
+    if (bitmaps[0].symmetricDifferenceCardinality(bitmaps[1]) != either - shared.size()) fail(17, "symmetricDifferenceCardinality");
+    if (bitmaps[0].isDisjoint(bitmaps[1]) != shared.empty()) fail(17, "isDisjoint");
   }
 
   static Model positionsOf(const Bitmap& bitmap) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -144,8 +145,16 @@ struct Case {
   Operation operation;
 };
 
+// `bitmap` written in the 64-bit Roaring form and read back from the bytes.
+Bitmap readBackRoaring64(const Bitmap& bitmap) {
+  std::vector<char> form(bitmap.roaring64Size());
+  bitmap.toRoaring64(form.data(), form.size());
+  return Bitmap::fromRoaring64(form.data(), form.size());
+}
+
 std::vector<Case> cases() {
   const std::uint64_t k = kSpan;
+  const auto third = std::make_shared<const Bitmap>(mixedBitmap(3));
   return {
       {"add", OnFailure::PartlyDone,
        [](Bitmap& b, const Bitmap&) {
@@ -189,6 +198,17 @@ std::vector<Case> cases() {
        [](Bitmap& b, const Bitmap&) { b.persistedSize(true, true, true); }},
       {"read portable", OnFailure::Unchanged, [](Bitmap& b, const Bitmap& o) { b = readBack(o, true); }},
       {"read native", OnFailure::Unchanged, [](Bitmap& b, const Bitmap& o) { b = readBack(o, false); }},
+      {"read 64-bit form", OnFailure::Unchanged, [](Bitmap& b, const Bitmap& o) { b = readBackRoaring64(o); }},
+      {"unionAll", OnFailure::Unchanged,
+       [third](Bitmap& b, const Bitmap& o) {
+         const Bitmap* operands[] = {&b, &o, third.get()};
+         b = Bitmap::unionAll(3, operands);
+       }},
+      {"intersectAll", OnFailure::Unchanged,
+       [third](Bitmap& b, const Bitmap& o) {
+         const Bitmap* operands[] = {&b, &o, third.get()};
+         b = Bitmap::intersectAll(3, operands);
+       }},
   };
 }
 

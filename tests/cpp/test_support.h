@@ -68,4 +68,26 @@ inline std::vector<std::uint64_t> probesFor(const std::vector<std::uint64_t>& se
   return probes;
 }
 
+// A random bitmap over a few keys, the last one among them: each key has nothing, an
+// empty bucket, scattered positions (an array container), a dense stretch (a bitset
+// container), a range (a run container) or all three.
+inline Bitmap randomShape(std::mt19937_64& random) {
+  Bitmap bitmap(0, nullptr);
+  for (std::uint64_t key : {0ull, 1ull, 2ull, 5ull, 0xFFFFFFFFull}) {
+    const std::uint64_t base = key * kSpan;
+    const int what = static_cast<int>(random() % 6);
+    if (what == 1) {
+      bitmap.add(base);
+      bitmap.remove(base);
+    }
+    for (int i = 0; (what == 2 || what == 5) && i < 40; ++i) bitmap.add(base + random() % 200000);
+    for (std::uint64_t low = 0; (what == 3 || what == 5) && low < 12000; low += 2) {
+      bitmap.add(base + 70000 + low + random() % 2);
+    }
+    const std::uint64_t start = base + random() % 150000;
+    if (what == 4 || what == 5) bitmap.addRange(start, start + 1 + random() % 100000);
+  }
+  return bitmap;
+}
+
 }  // namespace test_support

@@ -201,11 +201,12 @@ class SubBitmap(ext.Bitmap):
 def outcome(call):
     """What a call gives, comparable across objects: a Bitmap result as its positions,
     an exception as its type and message with object addresses and subclass names
-    taken out."""
+    (also those that start the repr of an argument) taken out."""
     try:
         result = call()
     except Exception as error:  # noqa: BLE001 - the exception is the outcome
         message = re.sub(r"<[\w.]+ object at 0x[0-9a-f]+>", "<object>", str(error))
+        message = message.replace("SubBitmap([", "Bitmap([")  # in the repr of an argument
         return type(error), message.replace("SubBitmap", "_veltrane_rec_extension.Bitmap")
     if isinstance(result, ext.Bitmap):
         return type(result), result.index_array().tolist()

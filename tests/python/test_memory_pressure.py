@@ -148,3 +148,50 @@ def test_the_fast_path_of_set_raises_what_the_registered_method_raises():
     assert child.returncode == 0, child.stderr[-3000:]
     fast, registered = child.stdout.splitlines()
     assert fast == registered == "MemoryError('std::bad_alloc')"
+
+
+# Construction from inputs that must be converted: running out of memory there is
+# MemoryError too, never the argument-mismatch TypeError.
+@pytest.mark.parametrize("indices", ["np.arange(10**7, dtype=np.int64)", "np.arange(10**7, dtype='>u8')",
+                                     "list(range(3 * 10**6))", "range(5, 10**7)"])
+def test_construction_that_runs_out_of_memory_raises_memory_error(indices):
+    child = run_child(CHILD_SETUP + f"""
+    indices = {indices}
+    for headroom in (2**18, 16 * 2**20):
+        print(outcome(address_space() + headroom, lambda: Bitmap(indices)))
+    """)
+    assert child.returncode == 0, child.stderr[-3000:]
+    assert child.stdout.split() == ["MemoryError", "MemoryError"]
+
+
+# A thread's first C++ exception needs per-thread state of the C++ runtime, which a
+# module loaded at run time gets only then; when that exception is the one of a failed
+# allocation, no memory is left for the state and the C library ends the process with
+# status 127. Each call runs first thing in a new thread, or on the importing thread
+# after only Python errors: it must raise MemoryError, which also shows that the
+# module's per-thread set-up was not optimised away.
+FIRST_EXCEPTION = CHILD_SETUP + """
+    import pickle, threading
+    import veltrane_rec
+
+    spread = Bitmap(np.arange(2**21, dtype=np.uint64) * 65537)
+    CALLS = {
+        "set range": lambda: Bitmap().set(0, 2**44),
+        "pickle round trip": lambda: pickle.loads(pickle.dumps(spread)),
+    }
+    call = lambda: print(outcome(address_space() + 16 * 2**20, CALLS[sys.argv[1]]))
+    if sys.argv[2] == "new thread":
+        thread = threading.Thread(target=call)
+        thread.start()
+        thread.join()
+    else:
+        call()
+"""
+
+
+@pytest.mark.parametrize("call", ["set range", "pickle round trip"])
+@pytest.mark.parametrize("thread", ["new thread", "importing thread"])
+def test_every_thread_raises_memory_error_for_its_first_exception(call, thread):
+    child = run_child(FIRST_EXCEPTION, call, thread)
+    assert child.returncode == 0, child.stderr[-3000:]
+    assert child.stdout.split() == ["MemoryError"]

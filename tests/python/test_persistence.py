@@ -55,6 +55,19 @@ def test_read_of_no_buckets_gives_the_default_bitmap():
 
 
 @pytest.mark.parametrize("portable", [True, False])
+def test_a_repeated_key_is_read_as_its_later_record_in_any_key_order(portable):
+    def record(*positions):  # the last record (key, body size, body) of their form
+        form = serialized(of(*positions), portable, compact=False)
+        offset = 8
+        while offset + 12 + int.from_bytes(form[offset + 4:offset + 12], "little") < len(form):
+            offset += 12 + int.from_bytes(form[offset + 4:offset + 12], "little")
+        return form[offset:]
+
+    data = (3).to_bytes(8, "little") + record(5 * SPAN + 1, 5 * SPAN + 2) + record(2 * SPAN + 7) + record(5 * SPAN + 9)
+    assert Bitmap.read(data, portable).index_array().tolist() == [2 * SPAN + 7, 5 * SPAN + 9]
+
+
+@pytest.mark.parametrize("portable", [True, False])
 def test_other_format_does_not_decode(portable):
     data = serialized(single_bucket(), portable)
     with pytest.raises(RuntimeError, match="^failed alloc while reading$"):

@@ -119,6 +119,20 @@ class BitmapModel(RuleBasedStateMachine):
         assert (self.bitmaps[i] == self.bitmaps[j]) == (a == b)
         assert self.bitmaps[i].subset_of(self.bitmaps[j]) == (a <= b)
         assert self.bitmaps[i].strict_subset_of(self.bitmaps[j]) == (a < b)
+        x, y = self.bitmaps[i], self.bitmaps[j]
+        assert (x <= y, x < y, x >= y, x > y) == (a <= b, a < b, a >= b, a > b)
+        assert (x.intersection_cardinality(y), x.union_cardinality(y), x.difference_cardinality(y),
+                x.symmetric_difference_cardinality(y), x.isdisjoint(y)) == (
+                    len(a & b), len(a | b), len(a - b), len(a ^ b), a.isdisjoint(b))
+        jaccard = len(a & b) / len(a | b) if a | b else float("nan")
+        assert x.jaccard_index(y) == pytest.approx(jaccard, nan_ok=True)
+
+    @rule(chosen=st.lists(slots, max_size=5))
+    def many_way(self, chosen):
+        bitmaps = [self.bitmaps[i] for i in chosen]
+        assert set(Bitmap.union_all(bitmaps)) == set().union(*(self.models[i] for i in chosen))
+        if chosen:
+            assert set(Bitmap.intersect_all(bitmaps)) == set.intersection(*(self.models[i] for i in chosen))
 
     @rule(i=slots, j=slots)
     def copy_into(self, i, j):
@@ -157,6 +171,7 @@ class BitmapModel(RuleBasedStateMachine):
         assert b.write(buffer, portable) == len(buffer)
         copy = Bitmap.read(buffer, portable)
         assert copy == b and set(copy) == self.models[i]
+        assert Bitmap.from_roaring64(b.to_roaring64()) == b
 
     @rule(i=slots, invert=st.booleans(), relative=st.booleans())
     def bool_array(self, i, invert, relative):
