@@ -21,8 +21,6 @@ namespace veltrane::storage {
 using namespace internal;
 namespace {
 
-constexpr std::size_t kCountBytes = 8;
-constexpr std::size_t kKeyBytes = 4;
 constexpr std::size_t kBodyLengthBytes = 8;
 constexpr std::size_t kRecordHeaderBytes = kKeyBytes + kBodyLengthBytes;
 

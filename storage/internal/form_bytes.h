@@ -11,6 +11,10 @@
 // walk over a caller's bytes.
 namespace veltrane::storage::internal {
 
+// Both forms open with an 8-byte count of buckets and give each bucket a 4-byte key.
+constexpr std::size_t kCountBytes = 8;
+constexpr std::size_t kKeyBytes = 4;
+
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "the serialized forms store integers in host order, which must be little-endian");
 
