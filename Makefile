@@ -33,7 +33,7 @@ endef
 # The core, the scanner, the C++ tests and benchmark programs; the module is built by
 # the pip install below.
 build: setup
-	$(call configure,$(RELEASE),-DCMAKE_BUILD_TYPE=Release -DVELTRANE_PYTHON=OFF)
+	$(call configure,$(RELEASE),-DCMAKE_BUILD_TYPE=Release -DVELTRANE_PYTHON=OFF -DVELTRANE_TESTS=ON)
 	@cmake --build $(RELEASE) -j $(JOBS)
 
 # The module as pip installs it into .venv; rebuilt only when a source changed.
@@ -45,12 +45,12 @@ $(INSTALLED): $(SOURCES)
 cpp-test: build
 	$(RELEASE)/tests/cpp/core_tests --gtest_brief=1
 
-# The C++ library as a consumer sees it: installed by `cmake --install`, then found by a
-# small project of its own (tests/consumer) that is built and run.
+# The C++ library as a consumer sees it: installed by a plain `cmake --install`, then
+# found by a small project of its own (tests/consumer) that is built and run.
 CONSUMER := build/consumer
 consumer-test: build
 	@rm -rf $(CONSUMER)
-	@cmake --install $(RELEASE) --prefix $(abspath $(CONSUMER))/installed --component development >/dev/null
+	@cmake --install $(RELEASE) --prefix $(abspath $(CONSUMER))/installed >/dev/null
 	@cmake -S tests/consumer -B $(CONSUMER)/build -DCMAKE_PREFIX_PATH=$(abspath $(CONSUMER))/installed >/dev/null
 	@cmake --build $(CONSUMER)/build >/dev/null
 	$(CONSUMER)/build/consumer
@@ -62,7 +62,7 @@ py-test: install
 # and UndefinedBehaviorSanitizer, with leak detection (scripts/leak_check.py); the type
 # checks, which hold no memory handling of ours, run in the plain Python run only.
 sanitize: setup
-	$(call configure,$(SANITIZE),-DCMAKE_BUILD_TYPE=Debug -DVELTRANE_SANITIZE=ON)
+	$(call configure,$(SANITIZE),-DCMAKE_BUILD_TYPE=Debug -DVELTRANE_SANITIZE=ON -DVELTRANE_PYTHON=ON -DVELTRANE_TESTS=ON)
 	@cmake --build $(SANITIZE) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  $(SANITIZE)/tests/cpp/core_tests --gtest_brief=1

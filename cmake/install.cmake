@@ -1,8 +1,10 @@
-# `cmake --install` (component "development") puts the C++ library in place: headers,
+# `cmake --install` (component "development") puts the C++ library in place: headers
+# (not those under internal/, which only the library's own sources include),
 # the static libraries and a package file, so that a C++ project needs only
 #   find_package(veltrane_rec CONFIG REQUIRED)
 #   target_link_libraries(app PRIVATE veltrane_rec::veltrane_rec)
-# The Python module installs as the component "python" (what a wheel holds).
+# The Python module installs as the component "python" (what a wheel holds), which a
+# plain `cmake --install` leaves out.
 include(CMakePackageConfigHelpers)
 set(package_dir lib/cmake/veltrane_rec)
 
@@ -14,7 +16,7 @@ install(TARGETS veltrane_rec veltrane_storage veltrane_scanner croaring simdjson
         ARCHIVE DESTINATION lib COMPONENT development)
 foreach(folder storage scanner)
   install(DIRECTORY "${PROJECT_SOURCE_DIR}/${folder}/" DESTINATION include/veltrane_rec/${folder}
-          COMPONENT development FILES_MATCHING PATTERN "*.h")
+          COMPONENT development FILES_MATCHING PATTERN "*.h" PATTERN "internal" EXCLUDE)
 endforeach()
 install(FILES "${croaring_dir}/roaring.h" "${simdjson_dir}/simdjson.h"
         DESTINATION ${third_party_include_dir} COMPONENT development)

@@ -1,7 +1,7 @@
 """The typical use of the module, end to end, printing what each step did."""
 import numpy as np
 
-from _veltrane_rec_extension import Bitmap, MemoryScanner
+from veltrane_rec import Bitmap, MemoryScanner
 
 
 def show(label, value):

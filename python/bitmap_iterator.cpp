@@ -1,11 +1,9 @@
 // __iter__(): a Python iterator over the set positions in ascending order.
 //
-// The iterator reads the low parts of one bucket at a time in blocks (CRoaring's bulk
-// read) and hands them out one by one, which costs less per position than stepping a
-// CRoaring iterator per call (bench_arrays, list(b) rows). It refers into the
-// bitmap's buckets, which any edit may rebuild or free: it remembers the bitmap's edit
-// count at creation and refuses to go on once the count has moved, on every step,
-// before it touches the buckets or its block again. A neighbour query that only adds
+// The iterator reads positions in blocks through the core's BlockReader and hands them
+// out one by one. It refers into the bitmap's buckets, which any edit may rebuild or
+// free: it remembers the bitmap's edit count at creation and refuses to go on once the
+// count has moved, on every step, before it touches the buckets or its block again. A neighbour query that only adds
 // an empty bucket is no edit: a map insertion moves and frees nothing.
 #include <pybind11/pybind11.h>
 
@@ -15,8 +13,8 @@
 #include <stdexcept>
 
 #include "python/bitmap_adapters.h"
-#include "python/bucket_lows.h"
 #include "python/fast_calls.h"
+#include "storage/block_reader.h"
 #include "storage/cancellation.h"
 
 namespace py = pybind11;
@@ -29,10 +27,7 @@ constexpr std::uint32_t kRefillsBetweenChecks = 256;
 class PositionIterator {
  public:
   explicit PositionIterator(const TrackedBitmap& walked)
-      : bitmap(&walked),
-        editsAtStart(walked.editCount()),
-        bucket(walked.view().bucketMap().begin()),
-        stop(walked.view().bucketMap().end()) {}
+      : bitmap(&walked), editsAtStart(walked.editCount()), reader(walked.view()) {}
 
   // The next position, or nothing once the walk is over (for good, edits or not).
   std::optional<std::uint64_t> step() {
@@ -40,48 +35,27 @@ class PositionIterator {
     if (bitmap->editCount() != editsAtStart) {
       throw std::runtime_error("Bitmap changed during iteration");
     }
-    if (handedOut == filled && !refill()) {
-      finished = true;
-      return std::nullopt;
+    if (handedOut == filled) {
+      // A cancellation comes first, before anything moves, so the iteration can go on.
+      countdown.passed();
+      filled = reader.read(block.data(), block.size(), high);
+      handedOut = 0;
+      if (filled == 0) {
+        finished = true;
+        return std::nullopt;
+      }
     }
-    return keyBits | block[handedOut++];
+    return high | block[handedOut++];
   }
 
  private:
-  using Buckets = veltrane::storage::Bitmap::Buckets;
-
-  // Reads the next block of low parts, moving on over exhausted and empty buckets;
-  // false when no bucket is left. A cancellation comes first, before anything moves,
-  // so the iteration can go on afterwards.
-  bool refill() {
-    countdown.passed();
-    while (bucket != stop) {
-      if (!lowsStarted) {
-        roaring_iterator_init(lowsOf(*bucket), &lows);
-        lowsStarted = true;
-      }
-      filled = roaring_uint32_iterator_read(&lows, block.data(), static_cast<std::uint32_t>(block.size()));
-      handedOut = 0;
-      if (filled > 0) {
-        keyBits = std::uint64_t{bucket->first} << 32;
-        return true;
-      }
-      ++bucket;
-      lowsStarted = false;
-    }
-    return false;
-  }
-
   const TrackedBitmap* bitmap;
   std::uint64_t editsAtStart;
-  Buckets::const_iterator bucket;
-  Buckets::const_iterator stop;
-  roaring_uint32_iterator_t lows{};
-  bool lowsStarted = false;
+  veltrane::storage::BlockReader reader;
   std::array<std::uint32_t, 256> block{};
   std::size_t filled = 0;
   std::size_t handedOut = 0;
-  std::uint64_t keyBits = 0;
+  std::uint64_t high = 0;
   bool finished = false;
   // list(b) takes the positions without returning to the interpreter in between.
   veltrane::storage::CancellationCountdown countdown{kRefillsBetweenChecks};

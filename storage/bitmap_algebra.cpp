@@ -7,16 +7,16 @@
 #include <utility>
 
 #include "storage/bitmap.h"
-#include "storage/bucket_access.h"
-#include "storage/bucket_walks.h"
-#include "storage/safe_bucket_edits.h"
+#include "storage/internal/bucket_walks.h"
+#include "storage/internal/bucket_access.h"
+#include "storage/internal/safe_bucket_edits.h"
 
 namespace veltrane::storage {
 
+using namespace internal;
+
 namespace {
 
-using Buckets = Bitmap::Buckets;
-using Bucket = roaring::Roaring;
 using InPlaceCombine = void (Bucket::*)(const Bucket&);
 using Combine = Bucket (*)(const Bucket&, const Bucket&);
 

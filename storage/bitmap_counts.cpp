@@ -5,13 +5,13 @@
 #include <stdexcept>
 
 #include "storage/bitmap.h"
-#include "storage/bucket_walks.h"
+#include "storage/internal/bucket_walks.h"
 
 namespace veltrane::storage {
+
+using namespace internal;
 namespace {
 
-using Buckets = Bitmap::Buckets;
-using Bucket = roaring::Roaring;
 using PairCount = std::uint64_t (*)(const Bucket&, const Bucket&);
 
 // A sum of per-bucket counts. A combination holds at most 2^64 positions, so a sum

@@ -6,13 +6,15 @@
 
 #include "storage/allocation_hooks.h"
 #include "storage/bitmap.h"
-#include "storage/bucket_access.h"
 #include "storage/cancellation.h"
-#include "storage/key_span.h"
-#include "storage/safe_bucket_edits.h"
-#include "storage/sorted_copy.h"
+#include "storage/internal/bucket_access.h"
+#include "storage/internal/key_span.h"
+#include "storage/internal/safe_bucket_edits.h"
+#include "storage/internal/sorted_copy.h"
 
 namespace veltrane::storage {
+
+using namespace internal;
 
 Bitmap::Bitmap() {
   installAllocationHooks();

@@ -4,10 +4,12 @@
 
 #include "storage/bitmap.h"
 #include "storage/cancellation.h"
-#include "storage/bucket_access.h"
-#include "storage/key_span.h"
+#include "storage/internal/bucket_access.h"
+#include "storage/internal/key_span.h"
 
 namespace veltrane::storage {
+
+using namespace internal;
 
 using ForwardIterator = Bitmap::BitmapForwardIterator;
 

@@ -9,17 +9,18 @@
 #include <vector>
 
 #include "storage/bitmap.h"
-#include "storage/bucket_walks.h"
 #include "storage/cancellation.h"
+#include "storage/internal/bucket_walks.h"
 
 namespace veltrane::storage {
+
+using namespace internal;
 namespace {
 
 // Operand buckets combined between two checks for cancellation; a call on fewer never
 // checks.
 constexpr std::uint32_t kBucketsBetweenChecks = 1024;
 
-using Bucket = roaring::Roaring;
 using KeyedBucket = std::pair<std::uint32_t, const Bucket*>;
 
 std::vector<const Bitmap*> distinctOperands(std::size_t count, const Bitmap* const* bitmaps) {

@@ -4,17 +4,12 @@
 #include <string>
 
 #include "storage/bitmap.h"
-#include "storage/bucket_access.h"
-#include "storage/key_span.h"
+#include "storage/internal/bucket_access.h"
+#include "storage/internal/key_span.h"
 
 namespace veltrane::storage {
 
-namespace {
-
-constexpr std::uint64_t kNoPrevious = ~std::uint64_t{0};
-constexpr std::uint64_t kNoNext = 0;
-
-}  // namespace
+using namespace internal;
 
 // Only the buckets up to the key of `position` matter, so the walk stops there.
 std::uint64_t Bitmap::lowerCardinality(std::uint64_t position) const {
@@ -64,30 +59,16 @@ std::uint64_t Bitmap::nth(std::uint64_t ordinal) {
 // searched with one seek, and only then the map is walked upwards from it.
 std::optional<std::uint64_t> Bitmap::selfOrNext(std::uint64_t position) {
   const auto probed = getOrCreateEntry(buckets, keyOf(position));
-  roaring_uint32_iterator_t low;
-  probed->second.startAtFirst(low);
-  if (roaring_uint32_iterator_move_equalorlarger(&low, lowOf(position))) {
-    return positionOf(probed->first, low.current_value);
-  }
+  if (const auto low = probed->second.atOrAfter(lowOf(position))) return positionOf(probed->first, *low);
   const auto next = firstNonEmpty(std::next(probed), buckets.end());
   if (next == buckets.end()) return kNoNext;
   return positionOf(next->first, next->second.minimum());
 }
 
-// The seek lands on the first low value at or above the probed one; the value before
-// it, or the bucket's maximum when the seek finds nothing, is the answer in the bucket.
-// Otherwise the map is walked downwards from the probed bucket.
+// As selfOrNext, walking the map downwards.
 std::optional<std::uint64_t> Bitmap::selfOrPrevious(std::uint64_t position) {
   const auto probed = getOrCreateEntry(buckets, keyOf(position));
-  const roaring::Roaring& bucket = probed->second;
-  roaring_uint32_iterator_t low;
-  bucket.startAtFirst(low);
-  if (roaring_uint32_iterator_move_equalorlarger(&low, lowOf(position))) {
-    if (low.current_value == lowOf(position)) return position;
-    if (roaring_uint32_iterator_previous(&low)) return positionOf(probed->first, low.current_value);
-  } else if (!bucket.isEmpty()) {
-    return positionOf(probed->first, bucket.maximum());
-  }
+  if (const auto low = probed->second.atOrBefore(lowOf(position))) return positionOf(probed->first, *low);
   const auto previous = lastNonEmpty(buckets.begin(), probed);
   if (previous == probed) return kNoPrevious;
   return positionOf(previous->first, previous->second.maximum());

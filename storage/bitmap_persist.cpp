@@ -13,14 +13,14 @@
 
 #include "storage/allocation_hooks.h"
 #include "storage/bitmap.h"
-#include "storage/bucket_access.h"
-#include "storage/form_bytes.h"
+#include "storage/internal/form_bytes.h"
+#include "storage/internal/bucket_access.h"
 
 namespace veltrane::storage {
+
+using namespace internal;
 namespace {
 
-constexpr std::size_t kCountBytes = 8;
-constexpr std::size_t kKeyBytes = 4;
 constexpr std::size_t kBodyLengthBytes = 8;
 constexpr std::size_t kRecordHeaderBytes = kKeyBytes + kBodyLengthBytes;
 

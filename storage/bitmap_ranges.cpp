@@ -7,11 +7,13 @@
 
 #include "storage/allocation_hooks.h"
 #include "storage/bitmap.h"
-#include "storage/bucket_access.h"
-#include "storage/key_span.h"
-#include "storage/safe_bucket_edits.h"
+#include "storage/internal/bucket_access.h"
+#include "storage/internal/key_span.h"
+#include "storage/internal/safe_bucket_edits.h"
 
 namespace veltrane::storage {
+
+using namespace internal;
 
 namespace {
 

@@ -7,13 +7,13 @@
 #include <string>
 
 #include "storage/bitmap.h"
-#include "storage/form_bytes.h"
+#include "storage/internal/form_bytes.h"
 
 namespace veltrane::storage {
+
+using namespace internal;
 namespace {
 
-constexpr std::size_t kCountBytes = 8;
-constexpr std::size_t kKeyBytes = 4;
 constexpr std::uint64_t kMostBitmaps = std::uint64_t{1} << 32;
 
 [[noreturn]] void refuse(const std::string& what) {

@@ -11,14 +11,14 @@
 
 #include "storage/allocation_hooks.h"
 #include "storage/bitmap.h"
-#include "storage/bucket_access.h"
-#include "storage/key_span.h"
+#include "storage/internal/bucket_access.h"
+#include "storage/internal/key_span.h"
 
 namespace veltrane::storage {
 
-namespace {
+using namespace internal;
 
-using Buckets = Bitmap::Buckets;
+namespace {
 
 constexpr std::uint64_t kLastPosition = ~std::uint64_t{0};
 constexpr std::int64_t kSignedSpan = static_cast<std::int64_t>(kBucketSpan);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 #include "storage/allocation_hooks.h"
@@ -90,6 +91,24 @@ class Roaring {
   // The low part with 0-based rank `ordinal`, written to `low`; false when there is none.
   bool select(std::uint32_t ordinal, std::uint32_t& low) const noexcept {
     return roaring_bitmap_select(&roaring, ordinal, &low);
+  }
+  // The smallest low part >= low / the largest low part <= low, found by one seek.
+  std::optional<std::uint32_t> atOrAfter(std::uint32_t low) const noexcept {
+    roaring_uint32_iterator_t it;
+    startAtFirst(it);
+    if (!roaring_uint32_iterator_move_equalorlarger(&it, low)) return std::nullopt;
+    return it.current_value;
+  }
+  std::optional<std::uint32_t> atOrBefore(std::uint32_t low) const noexcept {
+    roaring_uint32_iterator_t it;
+    startAtFirst(it);
+    if (!roaring_uint32_iterator_move_equalorlarger(&it, low)) {
+      if (isEmpty()) return std::nullopt;
+      return maximum();
+    }
+    if (it.current_value == low) return low;
+    if (!roaring_uint32_iterator_previous(&it)) return std::nullopt;
+    return it.current_value;
   }
 
   // --- Point and range edits -----------------------------------------------------

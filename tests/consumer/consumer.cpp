@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <string_view>
+#include <utility>
 
 #include "scanner/memory_scanner.h"
 #include "storage/bitmap.h"
+#include "storage/indexed_bitmap.h"
 
 int main() {
   using veltrane::storage::Bitmap;
@@ -14,7 +16,9 @@ int main() {
   bitmap.addRange(100, 200);
   Bitmap other = Bitmap::of(1, std::uint64_t{150});
   const Bitmap both = bitmap & other;
-  const bool bitmapRight = bitmap.cardinality() == 102 && both.cardinality() == 1 && bitmap.contains(std::uint64_t{1} << 40);
+  veltrane::storage::IndexedBitmap indexed(std::move(other));
+  const bool bitmapRight = bitmap.cardinality() == 102 && both.cardinality() == 1 && bitmap.contains(std::uint64_t{1} << 40) &&
+                           indexed.nth(0) == 150 && indexed.lowerCardinality(151) == 1;
 
   MemoryScanner scanner(std::size_t{1} << 16);
   constexpr std::string_view documents = R"({"a": 1} [2] {"open": )";

@@ -15,8 +15,6 @@
 #include "test_support.h"
 
 using namespace test_support;
-using Keys = std::vector<std::uint32_t>;
-using Positions = std::vector<std::uint64_t>;
 
 namespace {
 

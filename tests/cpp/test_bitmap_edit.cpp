@@ -6,15 +6,13 @@
 #include <utility>
 #include <vector>
 
-#include "storage/sorted_copy.h"
+#include "storage/internal/sorted_copy.h"
 #include "test_support.h"
 
 using namespace test_support;
 
 namespace {
 
-using Keys = std::vector<std::uint32_t>;
-using Positions = std::vector<std::uint64_t>;
 
 TEST(BitmapConstruction, DefaultHoldsOneEmptyBucketAtKeyZero) {
   const Bitmap bitmap;
@@ -118,9 +116,9 @@ TEST(SortedCopy, SortsFullWidthValuesWithDuplicates) {
   values.insert(values.end(), {kMax, 0, kMax, 0});
   std::vector<std::uint64_t> expected = values;
   std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(veltrane::storage::sortedCopy(values.data(), values.size()), expected);
-  EXPECT_TRUE(veltrane::storage::isNonDecreasing(expected.data(), expected.size()));
-  EXPECT_FALSE(veltrane::storage::isNonDecreasing(values.data(), values.size()));
+  EXPECT_EQ(veltrane::storage::internal::sortedCopy(values.data(), values.size()), expected);
+  EXPECT_TRUE(veltrane::storage::internal::isNonDecreasing(expected.data(), expected.size()));
+  EXPECT_FALSE(veltrane::storage::internal::isNonDecreasing(values.data(), values.size()));
 }
 
 struct RangeCase {

@@ -6,10 +6,10 @@
 #include <random>
 #include <vector>
 
+#include "storage/block_reader.h"
 #include "test_support.h"
 
 using namespace test_support;
-using Positions = std::vector<std::uint64_t>;
 
 namespace {
 
@@ -48,6 +48,15 @@ Positions walkBackward(const Bitmap& bitmap, bool postfix) {
   }
   std::reverse(walked.begin(), walked.end());
   return walked;
+}
+
+// copyPositionsTo writes every position in order and nothing past the count.
+void expectCopyWritesThePositionsOnly(const Bitmap& bitmap) {
+  const Positions expected = positionsOf(bitmap);
+  Positions copied(expected.size() + 1, 77);
+  bitmap.copyPositionsTo(copied.data());
+  EXPECT_EQ(Positions(copied.begin(), copied.end() - 1), expected);
+  EXPECT_EQ(copied.back(), 77u);
 }
 
 }  // namespace
@@ -122,20 +131,11 @@ TEST(BitmapBulkOutput, CopyWritesRunAndMixedBucketsAlike) {
   for (std::uint64_t low : {70000u, 70002u, 200000u}) bitmap.add(3 * kSpan + low);
   bitmap.add(kMax);
   bitmap.persistedSize(true, true, false);  // run-optimizes every bucket
-  const Positions expected = positionsOf(bitmap);
-  Positions copied(expected.size() + 1, 77);
-  bitmap.copyPositionsTo(copied.data());
-  EXPECT_EQ(Positions(copied.begin(), copied.end() - 1), expected);
-  EXPECT_EQ(copied.back(), 77u);
+  expectCopyWritesThePositionsOnly(bitmap);
 }
 
 TEST(BitmapBulkOutput, CopyAndMaskMatchThePositions) {
-  const Bitmap bitmap = bitmapWithEmptyBuckets();
-  const Positions expected = positionsOf(bitmap);
-  Positions copied(expected.size() + 1, 77);
-  bitmap.copyPositionsTo(copied.data());
-  EXPECT_EQ(Positions(copied.begin(), copied.end() - 1), expected);
-  EXPECT_EQ(copied.back(), 77u);  // nothing written past the count
+  expectCopyWritesThePositionsOnly(bitmapWithEmptyBuckets());
 
   // A mask relative to the first position, which lies in the bucket below the
   // rest and has a non-zero low part.
@@ -149,4 +149,24 @@ TEST(BitmapBulkOutput, CopyAndMaskMatchThePositions) {
     EXPECT_EQ(mask[3100], background);
     EXPECT_EQ(std::count(mask.begin(), mask.end(), !background), 3100);
   }
+}
+
+// Blocks of several sizes, a block of one included, each holding one bucket's low parts.
+TEST(BitmapBlockReader, ReadsEveryPositionInOrderAndThenNothing) {
+  const Bitmap bitmap = bitmapWithEmptyBuckets();
+  for (std::size_t capacity : {1, 7, 256, 5000}) {
+    veltrane::storage::BlockReader reader(bitmap);
+    std::vector<std::uint32_t> lows(capacity);
+    Positions read;
+    std::uint64_t high = 0;
+    while (const std::size_t count = reader.read(lows.data(), capacity, high)) {
+      ASSERT_LE(count, capacity);
+      for (std::size_t i = 0; i < count; ++i) read.push_back(high | lows[i]);
+    }
+    EXPECT_EQ(read, positionsOf(bitmap)) << capacity;
+    EXPECT_EQ(reader.read(lows.data(), capacity, high), 0u);
+  }
+  std::uint32_t low = 0;
+  std::uint64_t high = 0;
+  EXPECT_EQ(veltrane::storage::BlockReader(Bitmap()).read(&low, 1, high), 0u);
 }

@@ -9,11 +9,31 @@ from unittest import mock
 
 import numpy as np
 import pytest
+from hypothesis import HealthCheck, settings
+from hypothesis import strategies as st
 
 import _veltrane_rec_extension as ext
 
 SPAN = 1 << 32
 MAX = (1 << 64) - 1
+
+# --- hypothesis strategies of every property test -----------------------------------------
+# Positions crowd around bucket boundaries and the extremes, where the bucket splitting
+# and carrying is most likely to go wrong. VELTRANE_SOAK=1 selects a long profile.
+ANCHORS = [0, 1, 100, SPAN - 1, SPAN, SPAN + 1, 2 * SPAN, 7 * SPAN + 5, MAX - SPAN, MAX - SPAN + 3, MAX]
+positions = st.one_of(
+    st.builds(lambda anchor, offset: min(MAX, max(0, anchor + offset)), st.sampled_from(ANCHORS), st.integers(-4, 4)),
+    st.integers(0, MAX),
+)
+position_sets = st.sets(positions, max_size=24)
+lengths = st.one_of(st.integers(0, 12), st.just(64))
+wide_lengths = st.one_of(lengths, st.integers(0, 600), st.sampled_from([SPAN, 5 * SPAN, MAX]))
+shifts = st.one_of(st.integers(0, 10), st.sampled_from([SPAN - 3, SPAN - 1, SPAN, SPAN + 1, 3 * SPAN + 7]))
+
+for name, examples, steps in (("ci", 60, 25), ("soak", 5000, 60)):
+    settings.register_profile(name, max_examples=examples, stateful_step_count=steps, deadline=None,
+                              suppress_health_check=[HealthCheck.too_slow, HealthCheck.function_scoped_fixture])
+settings.load_profile("soak" if os.environ.get("VELTRANE_SOAK") else "ci")
 
 
 def pytest_configure(config):
@@ -80,6 +100,19 @@ def serialized(bitmap, portable=True, compact=True):
 
 def of(*positions):
     return ext.Bitmap(np.array(positions, dtype=np.uint64))
+
+
+def check_rank_and_neighbours(bitmap, model, p):
+    """Rank and neighbour queries at p against a set of positions."""
+    assert bitmap.lower_cardinality(p) == sum(q < p for q in model)
+    assert bitmap.upper_cardinality(p) == sum(q > p for q in model)
+    assert bitmap.self_or_next(p) == min((q for q in model if q >= p), default=0)
+    assert bitmap.self_or_previous(p) == max((q for q in model if q <= p), default=MAX)
+
+
+def holds(bitmap, positions):
+    """True when the bitmap holds exactly `positions` (read without iteration)."""
+    return len(bitmap) == len(positions) and all(p in bitmap for p in positions)
 
 
 def single_bucket():

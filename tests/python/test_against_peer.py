@@ -5,10 +5,9 @@ import pytest
 
 pyroaring = pytest.importorskip("pyroaring")
 from _veltrane_rec_extension import Bitmap  # noqa: E402
+from conftest import MAX, SPAN  # noqa: E402
 
 BitMap64 = pyroaring.BitMap64
-SPAN = 1 << 32
-MAX = (1 << 64) - 1
 
 
 def random_positions(rng, n):

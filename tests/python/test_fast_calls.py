@@ -129,8 +129,9 @@ def test_errors_of_the_core_reach_both_paths_alike():
 
 def test_docs_are_those_of_the_registration():
     assert Bitmap.contains.__doc__.startswith("contains(self: _veltrane_rec_extension.Bitmap, position: int) -> bool")
-    assert Bitmap.set.__doc__.startswith(
-        "set(self: _veltrane_rec_extension.Bitmap, position: int, endEx: Optional[int] = None) -> None")
+    for name in ("set", "unset"):
+        assert getattr(Bitmap, name).__doc__.startswith(
+            f"{name}(self: _veltrane_rec_extension.Bitmap, position: int, endEx: Optional[int] = None) -> None")
     assert Bitmap.cardinality.fget.__doc__.endswith("(arg0: _veltrane_rec_extension.Bitmap) -> int\n")
 
 

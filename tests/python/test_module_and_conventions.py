@@ -13,8 +13,7 @@ import pytest
 
 import _veltrane_rec_extension as ext
 from _veltrane_rec_extension import Bitmap
-
-MAX = (1 << 64) - 1
+from conftest import MAX
 
 
 def run_python(code, executable=sys.executable):

@@ -1,35 +1,13 @@
 """Drives a few bitmaps through every method and checks each step against a plain
-Python set of positions. Positions crowd around bucket boundaries and the extremes,
-where the bucket splitting and carrying is most likely to go wrong.
-
-VELTRANE_SOAK=1 selects a long profile for soak runs."""
-import os
-
+Python set of positions (strategies and profiles in conftest.py)."""
 import numpy as np
 import pytest
-from hypothesis import HealthCheck, settings
 from hypothesis import strategies as st
-from hypothesis.stateful import RuleBasedStateMachine, initialize, invariant, precondition, rule
+from hypothesis.stateful import RuleBasedStateMachine, initialize, invariant, rule
 
 from _veltrane_rec_extension import Bitmap
+from conftest import MAX, SPAN, check_rank_and_neighbours, lengths, positions, shifts, wide_lengths
 
-SPAN = 1 << 32
-MAX = (1 << 64) - 1
-ANCHORS = [0, 1, 100, SPAN - 1, SPAN, SPAN + 1, 2 * SPAN, 7 * SPAN + 5, MAX - SPAN, MAX - SPAN + 3, MAX]
-
-settings.register_profile("ci", max_examples=60, stateful_step_count=25, deadline=None,
-                          suppress_health_check=[HealthCheck.too_slow])
-settings.register_profile("soak", max_examples=5000, stateful_step_count=60, deadline=None,
-                          suppress_health_check=[HealthCheck.too_slow])
-PROFILE = "soak" if os.environ.get("VELTRANE_SOAK") else "ci"
-
-positions = st.one_of(
-    st.builds(lambda anchor, offset: min(MAX, max(0, anchor + offset)),
-              st.sampled_from(ANCHORS), st.integers(-4, 4)),
-    st.integers(0, MAX),
-)
-lengths = st.one_of(st.integers(0, 12), st.just(64))
-shifts = st.one_of(st.integers(0, 10), st.sampled_from([SPAN - 3, SPAN - 1, SPAN, SPAN + 1, 3 * SPAN + 7]))
 slots = st.integers(0, 2)
 
 
@@ -56,27 +34,20 @@ class BitmapModel(RuleBasedStateMachine):
 
     # --- edits ---------------------------------------------------------------------
 
-    @rule(i=slots, p=positions)
-    def set_one(self, i, p):
-        self.bitmaps[i].set(p)
-        self.models[i].add(p)
+    @rule(i=slots, p=positions, setting=st.booleans())
+    def set_or_unset_one(self, i, p, setting):
+        if setting:
+            self.bitmaps[i].set(p)
+            self.models[i].add(p)
+        else:
+            self.bitmaps[i].unset(p)
+            self.models[i].discard(p)
 
-    @rule(i=slots, p=positions, n=lengths)
-    def set_range(self, i, p, n):
+    @rule(i=slots, p=positions, n=lengths, setting=st.booleans())
+    def set_or_unset_range(self, i, p, n, setting):
         end = min(MAX, p + n)
-        self.bitmaps[i].set(p, end)
-        self.models[i].update(range(p, end))
-
-    @rule(i=slots, p=positions)
-    def unset_one(self, i, p):
-        self.bitmaps[i].unset(p)
-        self.models[i].discard(p)
-
-    @rule(i=slots, p=positions, n=lengths)
-    def unset_range(self, i, p, n):
-        end = min(MAX, p + n)
-        self.bitmaps[i].unset(p, end)
-        self.models[i].difference_update(range(p, end))
+        (self.bitmaps[i].set if setting else self.bitmaps[i].unset)(p, end)
+        (self.models[i].update if setting else self.models[i].difference_update)(range(p, end))
 
     @rule(i=slots, p=positions, n=lengths)
     def flip(self, i, p, n):
@@ -93,30 +64,26 @@ class BitmapModel(RuleBasedStateMachine):
         with pytest.raises(RuntimeError, match=r"^Invalid range\.$"):
             self.bitmaps[i].flip(p, max(0, p - 1) if p else 0)
 
+    def shift(self, i, method, p, by, refused, moved):
+        if refused:
+            with pytest.raises(ValueError, match="^Range Out of Bounds$"):
+                getattr(self.bitmaps[i], method)(p, by)
+        else:
+            getattr(self.bitmaps[i], method)(p, by)
+            self.models[i] = moved(self.models[i], p, by)
+
     @rule(i=slots, p=positions, by=shifts)
     def expand(self, i, p, by):
-        model = self.models[i]
-        if any(q >= p and q + by > MAX for q in model):
-            with pytest.raises(ValueError, match="^Range Out of Bounds$"):
-                self.bitmaps[i].expand(p, by)
-        else:
-            self.bitmaps[i].expand(p, by)
-            self.models[i] = expanded(model, p, by)
+        self.shift(i, "expand", p, by, any(q >= p and q + by > MAX for q in self.models[i]), expanded)
 
     @rule(i=slots, p=positions, by=shifts)
     def contract(self, i, p, by):
         model = self.models[i]
         if not model or max(model) < p:
-            self.bitmaps[i].contract(p, by)
-            return
+            return self.shift(i, "contract", p, by, False, lambda unchanged, *_: unchanged)
         start_bucket_holds = any(q >> 32 == p >> 32 for q in model)
         refused = (start_bucket_holds and (p & (SPAN - 1)) <= by) or (not start_bucket_holds and by > SPAN)
-        if refused:
-            with pytest.raises(ValueError, match="^Range Out of Bounds$"):
-                self.bitmaps[i].contract(p, by)
-        else:
-            self.bitmaps[i].contract(p, by)
-            self.models[i] = contracted(model, p, by)
+        self.shift(i, "contract", p, by, refused, contracted)
 
     # --- set algebra ---------------------------------------------------------------
 
@@ -165,11 +132,7 @@ class BitmapModel(RuleBasedStateMachine):
 
     @rule(i=slots, p=positions)
     def rank_and_neighbours(self, i, p):
-        b, model = self.bitmaps[i], self.models[i]
-        assert b.lower_cardinality(p) == sum(q < p for q in model)
-        assert b.upper_cardinality(p) == sum(q > p for q in model)
-        assert b.self_or_next(p) == min((q for q in model if q >= p), default=0)
-        assert b.self_or_previous(p) == max((q for q in model if q <= p), default=MAX)
+        check_rank_and_neighbours(self.bitmaps[i], self.models[i], p)
 
     @rule(i=slots, ordinal=st.integers(0, 40))
     def nth(self, i, ordinal):
@@ -180,7 +143,7 @@ class BitmapModel(RuleBasedStateMachine):
             with pytest.raises(RuntimeError, match=rf"^The ordinal value \[ {ordinal}\] is greater"):
                 self.bitmaps[i].nth(ordinal)
 
-    @rule(i=slots, p=positions, n=st.one_of(lengths, st.sampled_from([SPAN, 5 * SPAN, MAX])))
+    @rule(i=slots, p=positions, n=wide_lengths)
     def range_tests_and_slice(self, i, p, n):
         b, model = self.bitmaps[i], self.models[i]
         end = min(MAX, p + n)
@@ -224,4 +187,3 @@ class BitmapModel(RuleBasedStateMachine):
 
 
 TestBitmapModel = BitmapModel.TestCase
-TestBitmapModel.settings = settings.get_profile(PROFILE)

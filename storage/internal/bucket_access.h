@@ -8,7 +8,10 @@
 // The bucket lookups every operation uses: find, which never changes the map, and
 // get-or-create, which inserts an empty bucket for a missing key; and the walk to the
 // nearest bucket that holds a position.
-namespace veltrane::storage {
+namespace veltrane::storage::internal {
+
+using Bucket = roaring::Roaring;
+using Buckets = Bitmap::Buckets;
 
 inline roaring::Roaring* find(Bitmap::Buckets& buckets, std::uint32_t key) {
   const auto it = buckets.find(key);
@@ -46,4 +49,4 @@ BucketIterator lastNonEmpty(BucketIterator begin, BucketIterator stop) {
   return found == rend ? stop : std::prev(found.base());
 }
 
-}  // namespace veltrane::storage
+}  // namespace veltrane::storage::internal

@@ -9,7 +9,7 @@
 // key is its upper 32 bits and its low part its lower 32 bits; a half-open range
 // [start, end) covers, in each key from keyOf(start) to keyOf(end), one half-open
 // range of low parts.
-namespace veltrane::storage {
+namespace veltrane::storage::internal {
 
 constexpr std::uint64_t kBucketSpan = std::uint64_t{1} << 32;
 constexpr std::uint32_t kLastKey = 0xFFFFFFFFu;
@@ -25,6 +25,10 @@ constexpr std::uint32_t lowOf(std::uint64_t position) {
 constexpr std::uint64_t positionOf(std::uint32_t key, std::uint32_t low) {
   return (std::uint64_t{key} << 32) | low;
 }
+
+// What selfOrNext / selfOrPrevious answer when no set position follows / precedes.
+constexpr std::uint64_t kNoNext = 0;
+constexpr std::uint64_t kNoPrevious = ~std::uint64_t{0};
 
 // Half-open range of low parts [begin, end) inside one bucket; end may be 2^32.
 struct LowRange {
@@ -70,4 +74,4 @@ auto bucketsOfRange(BucketMap& buckets, std::uint64_t start, std::uint64_t end) 
   return std::make_pair(buckets.lower_bound(keyOf(start)), buckets.upper_bound(keyOf(end)));
 }
 
-}  // namespace veltrane::storage
+}  // namespace veltrane::storage::internal

@@ -1,14 +1,13 @@
-#include "python/key_directory.h"
+#include "storage/internal/key_directory.h"
 
 #include <new>
 #include <utility>
 
-#include "storage/key_span.h"
+#include "storage/internal/key_span.h"
+
+namespace veltrane::storage::internal {
 
 namespace {
-
-using veltrane::storage::keyOf;
-using veltrane::storage::lowOf;
 
 // Below this many buckets the map is cheap enough to search; above the largest, the
 // table's slot numbers would not fit the hash.
@@ -81,3 +80,5 @@ const roaring::Roaring* KeyDirectory::find(std::uint32_t key) const noexcept {
 std::size_t KeyDirectory::slotOf(std::uint32_t key) const noexcept {
   return static_cast<std::uint32_t>(key * 2654435769u) >> shift;
 }
+
+}  // namespace veltrane::storage::internal

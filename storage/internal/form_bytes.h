@@ -9,7 +9,11 @@
 // The bytes of the serialized forms: integers stored in and loaded from unaligned
 // bytes, in host order, which the forms require to be little-endian, and a bounded
 // walk over a caller's bytes.
-namespace veltrane::storage {
+namespace veltrane::storage::internal {
+
+// Both forms open with an 8-byte count of buckets and give each bucket a 4-byte key.
+constexpr std::size_t kCountBytes = 8;
+constexpr std::size_t kKeyBytes = 4;
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "the serialized forms store integers in host order, which must be little-endian");
@@ -57,4 +61,4 @@ class FormReader {
   std::size_t used = 0;
 };
 
-}  // namespace veltrane::storage
+}  // namespace veltrane::storage::internal

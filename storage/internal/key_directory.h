@@ -5,6 +5,8 @@
 
 #include "storage/bitmap.h"
 
+namespace veltrane::storage::internal {
+
 // A hash table from key to non-empty bucket, for membership tests on bitmaps with many
 // buckets. Finding a key in the bucket map reads about log2(buckets) tree nodes one
 // after another, most of them cache misses once the map outgrows the cache; the table
@@ -17,8 +19,6 @@
 // map keeps every bucket the table points to where it is.
 class KeyDirectory {
  public:
-  using Bitmap = veltrane::storage::Bitmap;
-
   // False for bitmaps whose bucket map is small enough to search every time.
   static bool mayPay(const Bitmap& bitmap) noexcept;
 
@@ -41,3 +41,5 @@ class KeyDirectory {
   unsigned shift = 32;
   std::uint64_t lookups = 0;
 };
+
+}  // namespace veltrane::storage::internal

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "storage/allocation_hooks.h"
-#include "storage/key_span.h"
+#include "storage/internal/key_span.h"
 #include "storage/roaring32.h"
 
 // Edits of one bucket that CRoaring would leave broken if memory ran out half way,
@@ -18,7 +18,7 @@
 // container of the range is edited one container at a time and stays whole. Otherwise
 // the range is built as a bucket of its own, one complete container after another, and
 // merged in, which inserts whole containers only.
-namespace veltrane::storage {
+namespace veltrane::storage::internal {
 
 // The containers of a bucket hold 2^16 low values each.
 constexpr int kLowBitsPerContainer = 16;
@@ -89,4 +89,4 @@ inline void combineInto(roaring::Roaring& target, const roaring::Roaring& part,
   }
 }
 
-}  // namespace veltrane::storage
+}  // namespace veltrane::storage::internal

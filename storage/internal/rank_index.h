@@ -7,8 +7,10 @@
 
 #include "storage/bitmap.h"
 
+namespace veltrane::storage::internal {
+
 // Prefix counts of a bitmap's non-empty buckets, so that rank, select and the search
-// for the nearest non-empty bucket cost a binary search plus one CRoaring call instead
+// for the nearest non-empty bucket cost a binary search plus one bucket call instead
 // of a walk over the buckets.
 //
 // The index is read lazily, only as far as a query needs, and remembers where it
@@ -19,18 +21,15 @@
 // no count, and a node-based map keeps every entry and iterator the index holds.
 class RankIndex {
  public:
-  using Bitmap = veltrane::storage::Bitmap;
   using Buckets = Bitmap::Buckets;
 
   // Forgets everything read; the next query starts again from the smallest key.
   void drop() noexcept;
-  // True for the first rank or select query after a drop. That one is answered by a
-  // plain walk, which writes nothing: reading the index costs about half as much again
-  // as a walk (bench_navigate, "first call after an edit" rows), which only pays off
-  // from the second query on.
+  // True for the first rank or select query after a drop. That one is answered by the
+  // bitmap's own walk, which writes nothing: reading the index costs about half as much
+  // again as a walk (bench_navigate, "first call after an edit" rows), which only pays
+  // off from the second query on.
   bool firstQuery() noexcept { return !std::exchange(queried, true); }
-  // The plain walk of nth: nothing when the ordinal is not below the count.
-  static std::optional<std::uint64_t> walkToOrdinal(const Buckets& buckets, std::uint64_t ordinal);
 
   // Nothing when the ordinal is not below the number of set positions.
   std::optional<std::uint64_t> nth(const Buckets& buckets, std::uint64_t ordinal);
@@ -43,7 +42,7 @@ class RankIndex {
  private:
   struct Entry {
     std::uint32_t key;
-    const roaring_bitmap_t* lows;
+    const roaring::Roaring* lows;
     // From the bottom: positions in the entries below this one. From the top:
     // positions in this entry and those above it.
     std::uint64_t count;
@@ -84,3 +83,5 @@ class RankIndex {
   Reading<Buckets::const_reverse_iterator> down;
   bool queried = false;
 };
+
+}  // namespace veltrane::storage::internal

@@ -4,10 +4,11 @@
 #include <utility>
 
 #include "storage/bitmap.h"
+#include "storage/internal/bucket_access.h"
 
 // The two ways the operations on two bitmaps walk their bucket maps in key order: one
 // side's keys looked up in the other, and both sides merged.
-namespace veltrane::storage {
+namespace veltrane::storage::internal {
 
 // Looks keys up in one bucket map in ascending order, resuming where the previous
 // lookup stopped. Neighbouring keys are usually near each other, so a few steps
@@ -64,4 +65,4 @@ void forEachKeyOfEither(const Bitmap::Buckets& mine, const Bitmap::Buckets& thei
   }
 }
 
-}  // namespace veltrane::storage
+}  // namespace veltrane::storage::internal

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace veltrane::storage {
+namespace veltrane::storage::internal {
 
 // True when values[0 .. count) never decrease.
 bool isNonDecreasing(const std::uint64_t* values, std::size_t count);
@@ -14,4 +14,4 @@ bool isNonDecreasing(const std::uint64_t* values, std::size_t count);
 // for cancellation (storage/cancellation.h) between blocks of values.
 std::vector<std::uint64_t> sortedCopy(const std::uint64_t* values, std::size_t count);
 
-}  // namespace veltrane::storage
+}  // namespace veltrane::storage::internal

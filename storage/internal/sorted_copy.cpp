@@ -1,11 +1,11 @@
-#include "storage/sorted_copy.h"
+#include "storage/internal/sorted_copy.h"
 
 #include <array>
 #include <cstring>
 
 #include "storage/cancellation.h"
 
-namespace veltrane::storage {
+namespace veltrane::storage::internal {
 namespace {
 
 constexpr int kDigitBits = 16;
@@ -83,4 +83,4 @@ std::vector<std::uint64_t> sortedCopy(const std::uint64_t* values, std::size_t c
   return sorted;
 }
 
-}  // namespace veltrane::storage
+}  // namespace veltrane::storage::internal

@@ -1,30 +1,13 @@
 // Rank, select and nearest non-empty bucket over lazily read prefix counts. Every
 // answer is the one the core's walks give; only the number of buckets read differs.
-#include "python/rank_index.h"
+#include "storage/internal/rank_index.h"
 
 #include <algorithm>
 #include <iterator>
 
-#include "python/bucket_lows.h"
-#include "storage/key_span.h"
+#include "storage/internal/key_span.h"
 
-using veltrane::storage::keyOf;
-using veltrane::storage::lowOf;
-using veltrane::storage::positionOf;
-
-namespace {
-
-constexpr std::uint64_t kNoNext = 0;
-constexpr std::uint64_t kNoPrevious = ~std::uint64_t{0};
-
-// An iterator over the low parts of `lows`, moved to the first one at or above `low`;
-// false when there is none.
-bool seekAtOrAbove(const roaring_bitmap_t* lows, std::uint32_t low, roaring_uint32_iterator_t& at) {
-  roaring_iterator_init(lows, &at);
-  return roaring_uint32_iterator_move_equalorlarger(&at, low);
-}
-
-}  // namespace
+namespace veltrane::storage::internal {
 
 template <typename Iterator>
 void RankIndex::Reading<Iterator>::drop() noexcept {
@@ -40,10 +23,10 @@ bool RankIndex::Reading<Iterator>::readOne(Iterator first, Iterator last, bool i
     started = true;
   }
   if (unread == last) return false;
-  const roaring_bitmap_t* lows = lowsOf(*unread);
-  const std::uint64_t count = roaring_bitmap_get_cardinality(lows);
+  const roaring::Roaring& lows = unread->second;
+  const std::uint64_t count = lows.cardinality();
   if (count > 0) {
-    entries.push_back(Entry{unread->first, lows, inclusive ? total + count : total});
+    entries.push_back(Entry{unread->first, &lows, inclusive ? total + count : total});
     total += count;
   }
   ++unread;
@@ -86,23 +69,13 @@ namespace {
 
 // The rank within a bucket is below its count, at most 2^32 - 1, so one select answers
 // every ordinal below the total, the last position of a full bucket included.
-std::uint64_t positionWithRank(std::uint32_t key, const roaring_bitmap_t* lows, std::uint64_t rank) {
+std::uint64_t positionWithRank(std::uint32_t key, const roaring::Roaring& lows, std::uint64_t rank) {
   std::uint32_t low = 0;
-  roaring_bitmap_select(lows, static_cast<std::uint32_t>(rank), &low);
+  lows.select(static_cast<std::uint32_t>(rank), low);
   return positionOf(key, low);
 }
 
 }  // namespace
-
-std::optional<std::uint64_t> RankIndex::walkToOrdinal(const Buckets& buckets, std::uint64_t ordinal) {
-  std::uint64_t remaining = ordinal;
-  for (const auto& bucket : buckets) {
-    const std::uint64_t count = roaring_bitmap_get_cardinality(lowsOf(bucket));
-    if (remaining < count) return positionWithRank(bucket.first, lowsOf(bucket), remaining);
-    remaining -= count;
-  }
-  return std::nullopt;
-}
 
 std::optional<std::uint64_t> RankIndex::nth(const Buckets& buckets, std::uint64_t ordinal) {
   readBeyondCount(buckets, ordinal);
@@ -110,7 +83,7 @@ std::optional<std::uint64_t> RankIndex::nth(const Buckets& buckets, std::uint64_
   const auto holder = std::prev(std::upper_bound(
       up.entries.begin(), up.entries.end(), ordinal,
       [](std::uint64_t wanted, const Entry& entry) { return wanted < entry.count; }));
-  return positionWithRank(holder->key, holder->lows, ordinal - holder->count);
+  return positionWithRank(holder->key, *holder->lows, ordinal - holder->count);
 }
 
 std::uint64_t RankIndex::lowerCardinality(const Buckets& buckets, std::uint64_t position) {
@@ -119,7 +92,7 @@ std::uint64_t RankIndex::lowerCardinality(const Buckets& buckets, std::uint64_t 
   if (at == up.entries.end()) return up.total;
   std::uint64_t count = at->count;
   if (at->key == keyOf(position) && lowOf(position) > 0) {
-    count += roaring_bitmap_rank(at->lows, lowOf(position) - 1);
+    count += at->lows->rank(lowOf(position) - 1);
   }
   return count;
 }
@@ -134,7 +107,7 @@ std::uint64_t RankIndex::upperCardinality(const Buckets& buckets, std::uint64_t 
   if (below == down.entries.begin()) return 0;
   const auto lowest = std::prev(below);
   std::uint64_t count = lowest->count;
-  if (lowest->key == key) count -= roaring_bitmap_rank(lowest->lows, lowOf(position));
+  if (lowest->key == key) count -= lowest->lows->rank(lowOf(position));
   return count;
 }
 
@@ -151,7 +124,7 @@ template <typename Iterator>
 std::optional<Iterator> nearbyNonEmpty(Iterator first, Iterator last) {
   int steps = 0;
   for (auto it = first; it != last; ++it) {
-    if (!roaring_bitmap_is_empty(lowsOf(*it))) return it;
+    if (!it->second.isEmpty()) return it;
     if (++steps == kDirectSteps) return std::nullopt;
   }
   return last;
@@ -159,41 +132,37 @@ std::optional<Iterator> nearbyNonEmpty(Iterator first, Iterator last) {
 
 }  // namespace
 
+// The probed bucket answers with one seek; otherwise a few buckets next to it are tried
+// before the index.
 std::uint64_t RankIndex::selfOrNext(const Buckets& buckets, std::uint64_t position) {
   const std::uint32_t key = keyOf(position);
   if (const auto probed = buckets.find(key); probed != buckets.end()) {
-    roaring_uint32_iterator_t at;
-    if (seekAtOrAbove(lowsOf(*probed), lowOf(position), at)) return positionOf(key, at.current_value);
+    if (const auto low = probed->second.atOrAfter(lowOf(position))) return positionOf(key, *low);
     if (const auto near = nearbyNonEmpty(std::next(probed), buckets.end())) {
       if (*near == buckets.end()) return kNoNext;
-      return positionOf((*near)->first, roaring_bitmap_minimum(lowsOf(**near)));
+      return positionOf((*near)->first, (*near)->second.minimum());
     }
   }
   readPastKey(buckets, key);
   const auto above = std::upper_bound(up.entries.begin(), up.entries.end(), key,
                                       [](std::uint32_t wanted, const Entry& entry) { return wanted < entry.key; });
-  return above == up.entries.end() ? kNoNext : positionOf(above->key, roaring_bitmap_minimum(above->lows));
+  return above == up.entries.end() ? kNoNext : positionOf(above->key, above->lows->minimum());
 }
 
 std::uint64_t RankIndex::selfOrPrevious(const Buckets& buckets, std::uint64_t position) {
   const std::uint32_t key = keyOf(position);
   if (const auto probed = buckets.find(key); probed != buckets.end()) {
-    const roaring_bitmap_t* lows = lowsOf(*probed);
-    roaring_uint32_iterator_t at;
-    if (seekAtOrAbove(lows, lowOf(position), at)) {
-      if (at.current_value == lowOf(position)) return position;
-      if (roaring_uint32_iterator_previous(&at)) return positionOf(key, at.current_value);
-    } else if (!roaring_bitmap_is_empty(lows)) {
-      return positionOf(key, roaring_bitmap_maximum(lows));
-    }
+    if (const auto low = probed->second.atOrBefore(lowOf(position))) return positionOf(key, *low);
     if (const auto near = nearbyNonEmpty(std::make_reverse_iterator(probed), buckets.rend())) {
       if (*near == buckets.rend()) return kNoPrevious;
-      return positionOf((*near)->first, roaring_bitmap_maximum(lowsOf(**near)));
+      return positionOf((*near)->first, (*near)->second.maximum());
     }
   }
   readThroughKey(buckets, key);
   const auto at = firstAtOrAbove(key);
   if (at == up.entries.begin()) return kNoPrevious;
   const auto below = std::prev(at);
-  return positionOf(below->key, roaring_bitmap_maximum(below->lows));
+  return positionOf(below->key, below->lows->maximum());
 }
+
+}  // namespace veltrane::storage::internal
