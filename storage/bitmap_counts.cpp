@@ -12,8 +12,6 @@ namespace veltrane::storage {
 using namespace internal;
 namespace {
 
-using Buckets = Bitmap::Buckets;
-using Bucket = roaring::Roaring;
 using PairCount = std::uint64_t (*)(const Bucket&, const Bucket&);
 
 // A sum of per-bucket counts. A combination holds at most 2^64 positions, so a sum
