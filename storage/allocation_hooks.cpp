@@ -106,14 +106,21 @@ struct ThreadEnd {
 
 thread_local ThreadEnd threadEnd;
 
-// The calling thread's state, with its end registered.
+// Registers the release of the thread's parked and pooled blocks at its end.
+[[gnu::noinline, gnu::cold]] void registerThreadEnd() { static_cast<void>(&threadEnd); }
+
+// The calling thread's state, with its end registered. In a shared library the address
+// of a thread-local comes from a call into the dynamic linker, which GCC repeats at
+// each use rather than keep the address in a register; the empty asm makes the address
+// a value it cannot recompute, so one such call serves the whole hook.
 HookState& threadState() {
-  HookState& hooks = state;
-  if (!hooks.threadEndRegistered) {
-    static_cast<void>(&threadEnd);
-    hooks.threadEndRegistered = true;
+  HookState* hooks = &state;
+  __asm__("" : "+r"(hooks));
+  if (!hooks->threadEndRegistered) {
+    registerThreadEnd();
+    hooks->threadEndRegistered = true;
   }
-  return hooks;
+  return *hooks;
 }
 
 // Thrown and caught once per thread: the C++ runtime (libstdc++ or libc++abi) makes
