@@ -16,7 +16,7 @@ import numpy as np
 from pyroaring import BitMap64
 
 from _veltrane_rec_extension import Bitmap
-from bench_algebra import LAYOUTS
+from bench_algebra import LAYOUTS, new_result
 from harness import Row, same_layout
 
 GROUP = "Counts and many-way union"
@@ -34,20 +34,13 @@ COUNTS = [
 MANY = 1000
 
 
-def over_pairs(call):
-    def run(pairs):
-        for a, b in pairs:
-            call(a, b)
-    return run
-
-
 def count_rows(ctx, dataset, ours_pairs, peer_pairs):
     for name, combine in COUNTS:
-        ours = ctx.time(lambda: over_pairs(getattr(Bitmap, name))(ours_pairs))
+        ours = ctx.time(lambda: new_result(getattr(Bitmap, name))(ours_pairs))
         if combine is not None:
-            built = ctx.time(lambda: over_pairs(lambda a, b: len(combine(a, b)))(ours_pairs))
+            built = ctx.time(lambda: new_result(lambda a, b: len(combine(a, b)))(ours_pairs))
             yield Row(f"a.{name}(b)", dataset, ours, f"ours: len(a {symbol(combine)} b)", built)
-        theirs = ctx.time(lambda: over_pairs(getattr(BitMap64, name))(peer_pairs))
+        theirs = ctx.time(lambda: new_result(getattr(BitMap64, name))(peer_pairs))
         yield Row(f"a.{name}(b)", dataset, ours, f"BitMap64.{name}", theirs)
 
 

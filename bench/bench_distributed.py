@@ -105,14 +105,14 @@ def run(ctx):
     chunk = np.random.default_rng(5).integers(0, SPREAD, size=size, dtype=np.uint64)
     result = Bitmap(np.concatenate([chunk + np.uint64(i) for i in range(count)]))
     moved = count * pickling_seconds(partition_bitmap(chunk), ctx) + pickling_seconds(result, ctx)
-    yield Row("union of partition bitmaps, 2 workers", f"{count} x {size:,} random positions < 2^30",
-              two[0], "1 worker", one[0],
-              f"speed-up {one[0] / two[0]:.2f}x; pickling the {count} partition bitmaps and the "
-              f"result (dumps + loads, in-process) takes {moved * 1e3:.0f} ms")
-    yield Row("count_documents, 2 workers", f"{megabytes:,.0f} MB ndjson in 64 MiB blocks",
-              two[1], "1 worker", one[1],
-              f"speed-up {one[1] / two[1]:.2f}x; {megabytes / two[1]:,.0f} MB/s on 2 workers; only "
-              f"(count, covered) pairs are pickled")
+    rows = [("union of partition bitmaps", f"{count} x {size:,} random positions < 2^30",
+             f"pickling the {count} partition bitmaps and the result (dumps + loads, in-process) "
+             f"takes {moved * 1e3:.0f} ms"),
+            ("count_documents", f"{megabytes:,.0f} MB ndjson in 64 MiB blocks",
+             f"{megabytes / two[1]:,.0f} MB/s on 2 workers; only (count, covered) pairs are pickled")]
+    for (operation, dataset, detail), on_two, on_one in zip(rows, two, one):
+        yield Row(f"{operation}, 2 workers", dataset, on_two, "1 worker", on_one,
+                  f"speed-up {on_one / on_two:.2f}x; {detail}")
 
     for shape in ("clustered", "dense"):
         b = Bitmap(ctx.generated(shape, 10**6 if ctx.quick else 10**7))

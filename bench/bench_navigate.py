@@ -63,6 +63,15 @@ def peer_previous(peer):
     return call
 
 
+def rank_and_select_rows(ours, peer, probes, ordinals):
+    return [
+        ("nth", ours.nth, ordinals, "BitMap64[i]", peer.__getitem__),
+        ("lower_cardinality", ours.lower_cardinality, probes, "BitMap64.rank", peer.rank),
+        ("upper_cardinality", ours.upper_cardinality, probes, "len - BitMap64.rank",
+         lambda p: len(peer) - peer.rank(p)),
+    ]
+
+
 def run(ctx):
     rng = np.random.default_rng(3)
     n = 400_000 if ctx.quick else 10_000_000
@@ -74,11 +83,7 @@ def run(ctx):
             ("self_or_next", ours.self_or_next, probes, "BitMap64.next_set_bit", peer_next(peer)),
             ("self_or_previous", ours.self_or_previous, probes, "BitMap64 [rank(p) - 1]",
              peer_previous(peer)),
-            ("nth", ours.nth, ordinals, "BitMap64[i]", peer.__getitem__),
-            ("lower_cardinality", ours.lower_cardinality, probes, "BitMap64.rank", peer.rank),
-            ("upper_cardinality", ours.upper_cardinality, probes, "len - BitMap64.rank",
-             lambda p: len(peer) - peer.rank(p)),
-        ]
+        ] + rank_and_select_rows(ours, peer, probes, ordinals)
         for operation, call, arguments, peer_name, peer_call in rows:
             yield Row(operation, dataset, per_call(ctx, call, arguments), peer_name,
                       per_call(ctx, peer_call, arguments))
@@ -94,13 +99,7 @@ def after_an_edit(ctx, dataset, ours, peer, probes, ordinals, present):
             edit(present)
             return call(argument)
         return run
-    rows = [
-        ("nth", ours.nth, ordinals, "BitMap64[i]", peer.__getitem__),
-        ("lower_cardinality", ours.lower_cardinality, probes, "BitMap64.rank", peer.rank),
-        ("upper_cardinality", ours.upper_cardinality, probes, "len - BitMap64.rank",
-         lambda p: len(peer) - peer.rank(p)),
-    ]
-    for operation, call, arguments, peer_name, peer_call in rows:
+    for operation, call, arguments, peer_name, peer_call in rank_and_select_rows(ours, peer, probes, ordinals):
         yield Row(f"set(p), then {operation}", dataset, per_call(ctx, edited(ours.set, call), arguments),
                   f"BitMap64.add(p), then {peer_name}", per_call(ctx, edited(peer.add, peer_call), arguments),
                   note="first call after an edit")

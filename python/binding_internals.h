@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <typeinfo>
+#include <utility>
 
 #ifdef __GLIBCXX__
 #include <cxxabi.h>
@@ -139,23 +140,17 @@ inline void patchNumberSlot(py::handle type, binaryfunc PyNumberMethods::*slot, 
 }
 
 inline richcmpfunc patchRichCompare(py::handle type, richcmpfunc entry) {
-  const richcmpfunc original = typeObject(type)->tp_richcompare;
-  typeObject(type)->tp_richcompare = entry;
-  return original;
+  return std::exchange(typeObject(type)->tp_richcompare, entry);
 }
 
 inline objobjproc patchContains(py::handle type, objobjproc entry) {
-  const objobjproc original = typeObject(type)->tp_as_sequence->sq_contains;
-  typeObject(type)->tp_as_sequence->sq_contains = entry;
-  return original;
+  return std::exchange(typeObject(type)->tp_as_sequence->sq_contains, entry);
 }
 
 // len() and the truth test (the type defines no __bool__, so both read the length).
 inline lenfunc patchLength(py::handle type, lenfunc entry) {
-  const lenfunc original = typeObject(type)->tp_as_sequence->sq_length;
-  typeObject(type)->tp_as_sequence->sq_length = entry;
   typeObject(type)->tp_as_mapping->mp_length = entry;
-  return original;
+  return std::exchange(typeObject(type)->tp_as_sequence->sq_length, entry);
 }
 
 inline void patchIterNext(py::handle type, iternextfunc entry) { typeObject(type)->tp_iternext = entry; }

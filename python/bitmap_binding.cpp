@@ -24,6 +24,7 @@
 
 namespace py = pybind11;
 using veltrane::storage::Bitmap;
+using veltrane::storage::IndexedBitmap;
 
 namespace {
 
@@ -98,6 +99,12 @@ TrackedBitmap combinedInPlace(TrackedBitmap& self, const TrackedBitmap& other) {
 template <auto query, bool reversed = false>
 auto related(const TrackedBitmap& self, const TrackedBitmap& other) {
   return reversed ? std::invoke(query, other.view(), self.view()) : std::invoke(query, self.view(), other.view());
+}
+
+// A count of self and other that uses what both have learnt since their last edits.
+template <auto count>
+auto counted(const TrackedBitmap& self, const TrackedBitmap& other) {
+  return std::invoke(count, self, other);
 }
 
 // repr() and str(): the class name of self (a subclass shows its own) and at most 33
@@ -227,12 +234,12 @@ void registerBitmap(py::module_& module) {
       .def("__str__", &abbreviatedText, textDoc);
   fast.method<&related<&Bitmap::intersectionCardinality>>("intersection_cardinality",
                                                           "len(self & other), counted without building it.", other)
-      .method<&related<&Bitmap::unionCardinality>>("union_cardinality", "len(self | other), counted without building it.", other)
-      .method<&related<&Bitmap::differenceCardinality>>("difference_cardinality",
+      .method<&counted<&IndexedBitmap::unionCardinality>>("union_cardinality", "len(self | other), counted without building it.", other)
+      .method<&counted<&IndexedBitmap::differenceCardinality>>("difference_cardinality",
                                                         "len(self - other), counted without building it.", other)
-      .method<&related<&Bitmap::symmetricDifferenceCardinality>>("symmetric_difference_cardinality",
+      .method<&counted<&IndexedBitmap::symmetricDifferenceCardinality>>("symmetric_difference_cardinality",
                                                                  "len(self ^ other), counted without building it.", other)
-      .method<&related<&Bitmap::jaccardIndex>>("jaccard_index",
+      .method<&counted<&IndexedBitmap::jaccardIndex>>("jaccard_index",
                                                "len(self & other) / len(self | other), counted without building either; nan when both are empty.",
                                                other)
       .method<&related<&Bitmap::isDisjoint>>("isdisjoint", "True when no position is in both self and other.", other)

@@ -17,8 +17,6 @@ using namespace internal;
 
 namespace {
 
-using Bucket = roaring::Roaring;
-using Buckets = Bitmap::Buckets;
 using InPlaceCombine = void (Bucket::*)(const Bucket&);
 using Combine = Bucket (*)(const Bucket&, const Bucket&);
 

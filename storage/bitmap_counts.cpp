@@ -2,36 +2,27 @@
 // over the buckets in key order that asks CRoaring for the count of one pair of buckets
 // at a time, so no result bucket is ever built.
 #include <limits>
-#include <stdexcept>
 
 #include "storage/bitmap.h"
 #include "storage/internal/bucket_walks.h"
+#include "storage/internal/wide_count.h"
 
 namespace veltrane::storage {
 
 using namespace internal;
 namespace {
 
-using Buckets = Bitmap::Buckets;
-using Bucket = roaring::Roaring;
 using PairCount = std::uint64_t (*)(const Bucket&, const Bucket&);
 
-// A sum of per-bucket counts. A combination holds at most 2^64 positions, so a sum
-// that wraps has reached exactly 2^64 and gains nothing after that.
+// A sum of per-bucket counts, which reaches 2^64 at most.
 class PositionCount {
  public:
-  void add(std::uint64_t count) { reachedTop |= __builtin_add_overflow(total, count, &total); }
-
-  std::uint64_t value() const {
-    if (reachedTop) throw std::length_error("the count is 2^64, unable to represent in a 64-bit integer");
-    return total;
-  }
-
-  double approximate() const { return reachedTop ? 0x1p64 : static_cast<double>(total); }
+  void add(std::uint64_t count) { total += count; }
+  std::uint64_t value() const { return narrowed(total); }
+  double approximate() const { return static_cast<double>(total); }
 
  private:
-  std::uint64_t total = 0;
-  bool reachedTop = false;
+  WideCount total = 0;
 };
 
 // Sums count(bucket, partner) over the buckets of `mine` that `theirs` has a bucket

@@ -21,7 +21,6 @@ namespace {
 // checks.
 constexpr std::uint32_t kBucketsBetweenChecks = 1024;
 
-using Bucket = roaring::Roaring;
 using KeyedBucket = std::pair<std::uint32_t, const Bucket*>;
 
 std::vector<const Bitmap*> distinctOperands(std::size_t count, const Bitmap* const* bitmaps) {

@@ -20,8 +20,6 @@ using namespace internal;
 
 namespace {
 
-using Buckets = Bitmap::Buckets;
-
 constexpr std::uint64_t kLastPosition = ~std::uint64_t{0};
 constexpr std::int64_t kSignedSpan = static_cast<std::int64_t>(kBucketSpan);
 constexpr const char* kOutOfBounds = "Range Out of Bounds";

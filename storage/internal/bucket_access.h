@@ -10,6 +10,9 @@
 // nearest bucket that holds a position.
 namespace veltrane::storage::internal {
 
+using Bucket = roaring::Roaring;
+using Buckets = Bitmap::Buckets;
+
 inline roaring::Roaring* find(Bitmap::Buckets& buckets, std::uint32_t key) {
   const auto it = buckets.find(key);
   return it == buckets.end() ? nullptr : &it->second;

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "storage/bitmap.h"
+#include "storage/internal/bucket_access.h"
 
 // The two ways the operations on two bitmaps walk their bucket maps in key order: one
 // side's keys looked up in the other, and both sides merged.

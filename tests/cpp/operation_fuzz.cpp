@@ -125,37 +125,17 @@ class Session {
         toggle(model, p);
         break;
       }
-      case 7:
-        expand(bitmap, model, in.position(), in.shift());
-        break;
-      case 8:
-        contract(bitmap, model, in.position(), in.shift());
-        break;
+      case 7: expand(bitmap, model, in.position(), in.shift()); break;
+      case 8: contract(bitmap, model, in.position(), in.shift()); break;
       case 9:
-      case 10:
-        combine(operation, slot);
-        break;
-      case 11:
-        checkNeighbours(bitmap, model, in.position());
-        break;
-      case 12:
-        checkRanks(bitmap, model, in.position());
-        break;
-      case 13:
-        checkRangeQueries(bitmap, model, in.position(), in.byte() < 200 ? in.length() : in.wide());
-        break;
-      case 14:
-        roundTrip(slot, in.byte() % 3);
-        break;
-      case 15:
-        checkOrdinal(bitmap, model, in.byte() % 50);
-        break;
-      case 16:
-        checkBackwardWalk(bitmap, model);
-        break;
-      case 17:
-        compareBitmaps();
-        break;
+      case 10: combine(operation, slot); break;
+      case 11: checkNeighbours(bitmap, model, in.position()); break;
+      case 12: checkRanks(bitmap, model, in.position()); break;
+      case 13: checkRangeQueries(bitmap, model, in.position(), in.byte() < 200 ? in.length() : in.wide()); break;
+      case 14: roundTrip(slot, in.byte() % 3); break;
+      case 15: checkOrdinal(bitmap, model, in.byte() % 50); break;
+      case 16: checkBackwardWalk(bitmap, model); break;
+      case 17: compareBitmaps(); break;
       case 18:
         bitmaps[1 - slot] = bitmap;
         models[1 - slot] = model;

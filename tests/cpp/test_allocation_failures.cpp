@@ -18,7 +18,7 @@
 #endif
 
 #include "storage/allocation_hooks.h"
-#include "fuzz_budget.h"
+#include "fuzz_support.h"
 #include "test_support.h"
 
 namespace {
@@ -130,13 +130,6 @@ int sweep(const Operation& operation, OnFailure promise, bool keepFailing) {
     EXPECT_TRUE(other == mixedBitmap(2));
     if (!keptPromise || !usable(target)) return failures;
   }
-}
-
-// `bitmap` written in its serialized form and read back from the bytes.
-Bitmap readBack(const Bitmap& bitmap, bool portable) {
-  std::vector<char> form(Bitmap(bitmap).persistedSize(portable, false, false));
-  bitmap.write(form.data(), portable);
-  return Bitmap::read(form.data(), form.size(), portable);
 }
 
 struct Case {

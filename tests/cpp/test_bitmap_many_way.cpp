@@ -12,12 +12,6 @@ using Operands = std::vector<const Bitmap*>;
 
 namespace {
 
-std::vector<char> rawForm(const Bitmap& bitmap) {
-  std::vector<char> bytes(Bitmap(bitmap).persistedSize(true, false, false));
-  bitmap.write(bytes.data(), true);
-  return bytes;
-}
-
 Bitmap unionChain(const Operands& operands) {
   Bitmap result = *operands.front();
   for (auto it = operands.begin() + 1; it != operands.end(); ++it) result = result | **it;
@@ -34,7 +28,7 @@ void expectSameBuckets(const Bitmap& got, const Bitmap& chained, bool sameContai
   EXPECT_EQ(keysOf(got), keysOf(chained));
   EXPECT_EQ(positionsOf(got), positionsOf(chained));
   if (sameContainers) {
-    EXPECT_EQ(rawForm(got), rawForm(chained));
+    EXPECT_EQ(serializedForm(got, true), serializedForm(chained, true));
   }
 }
 

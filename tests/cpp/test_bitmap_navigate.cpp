@@ -55,13 +55,8 @@ TEST(BitmapSelect, OutOfRangeMessageNamesTheOrdinalPassedIn) {
   EXPECT_EQ(bitmap.nth(0), 5u);
   EXPECT_EQ(bitmap.nth(1), kSpan + 7);
   for (std::uint64_t ordinal : {std::uint64_t{2}, kMax}) {
-    try {
-      bitmap.nth(ordinal);
-      FAIL() << ordinal;
-    } catch (const std::runtime_error& error) {
-      EXPECT_EQ(std::string(error.what()), "The ordinal value [ " + std::to_string(ordinal) +
-                                               "] is greater than the total cardinality");
-    }
+    EXPECT_EQ(messageOf<std::runtime_error>([&] { bitmap.nth(ordinal); }),
+              "The ordinal value [ " + std::to_string(ordinal) + "] is greater than the total cardinality");
   }
   EXPECT_THROW(Bitmap().nth(0), std::runtime_error);
 }

@@ -64,12 +64,7 @@ Bytes formOf(std::uint64_t count, const std::vector<std::uint32_t>& keys) {
 }
 
 std::string refusal(const Bytes& bytes) {
-  try {
-    fromRoaring64(bytes);
-  } catch (const std::invalid_argument& error) {
-    return error.what();
-  }
-  return "not refused";
+  return messageOf<std::invalid_argument>([&] { fromRoaring64(bytes); });
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // read in part or in full, and after the edits and copies that must drop them.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <random>
 #include <stdexcept>
 #include <utility>
 
@@ -48,7 +50,30 @@ void expectSameAnswers(IndexedBitmap& indexed) {
   EXPECT_EQ(positionsOf(indexed.view()), set);
 }
 
+// The counts of a combination with `other`, against the bitmaps' own walks.
+void expectSameCounts(const IndexedBitmap& indexed, const IndexedBitmap& other) {
+  const Bitmap &a = indexed.view(), &b = other.view();
+  EXPECT_EQ(indexed.unionCardinality(other), a.unionCardinality(b));
+  EXPECT_EQ(indexed.differenceCardinality(other), a.differenceCardinality(b));
+  EXPECT_EQ(indexed.symmetricDifferenceCardinality(other), a.symmetricDifferenceCardinality(b));
+  EXPECT_EQ(indexed.jaccardIndex(other), a.jaccardIndex(b));
+}
+
 }  // namespace
+
+TEST(IndexedBitmap, CountsOfCombinationsAreThoseOfTheWalks) {
+  std::mt19937_64 random(17);
+  IndexedBitmap other(manyBuckets());
+  for (int round = 0; round < 200; ++round) {
+    IndexedBitmap indexed(randomShape(random));
+    expectSameCounts(indexed, other);
+    expectSameCounts(other, indexed);
+    indexed.edit().addRange(kSpan - 9, kSpan + 9);  // the kept count must follow
+    expectSameCounts(indexed, other);
+  }
+  const IndexedBitmap empty(Bitmap(0, nullptr));
+  EXPECT_TRUE(std::isnan(empty.jaccardIndex(empty)));
+}
 
 TEST(IndexedBitmap, AnswersAsItsBitmapDoes) {
   IndexedBitmap indexed(manyBuckets());

@@ -3,7 +3,7 @@
 // stray read) and compared with simdjson's own walk over a padded copy, without the worker
 // thread (whose walk loses documents after a window that holds no document start).
 //
-// The loop runs for a few seconds; SCANNER_FUZZ_SECONDS sets another duration and
+// The loop runs for a few seconds; VELTRANE_FUZZ_SECONDS sets another duration and
 // SCANNER_FUZZ_SEED another first seed. A failure names the seed of its input.
 #include <gtest/gtest.h>
 
@@ -12,10 +12,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "scanner_test_support.h"
 
 namespace {
@@ -28,11 +28,6 @@ constexpr double kDefaultSeconds = 6;
 constexpr double kDefaultSeconds = 2;
 #endif
 constexpr std::size_t kMaxInput = 6000;
-
-double fuzzSeconds() {
-  const char* text = std::getenv("SCANNER_FUZZ_SECONDS");
-  return text ? std::atof(text) : kDefaultSeconds;
-}
 
 std::uint64_t firstSeed() {
   const char* text = std::getenv("SCANNER_FUZZ_SEED");
@@ -51,13 +46,13 @@ const std::string kAlphabet = std::string("{}[]\":,\\ \n\t0123456789-.etrufalsn"
 
 class InputMaker {
  public:
-  explicit InputMaker(std::uint64_t seed) : random(seed) {}
+  explicit InputMaker(std::uint64_t seed) : mutator(seed, kAlphabet) {}
 
   std::string make() {
     std::string input;
     switch (pick(4)) {
-      case 0: input = randomBytes(pick(pick(2) ? 200 : kMaxInput)); break;
-      case 1: input = mutate(documentStream(pick(60))); break;
+      case 0: input = mutator.randomBytes(pick(pick(2) ? 200 : kMaxInput)); break;
+      case 1: input = mutator.mutate({documentStream(pick(60))}); break;
       case 2: input = documentStream(pick(200)); break;
       default: input = nesting(pick(3000)); break;
     }
@@ -66,37 +61,16 @@ class InputMaker {
   }
 
  private:
-  std::size_t pick(std::size_t bound) {
-    return bound == 0 ? 0 : std::uniform_int_distribution<std::size_t>(0, bound - 1)(random);
-  }
+  std::size_t pick(std::size_t bound) { return mutator.below(bound); }
   template <typename Container>
   const auto& anyOf(const Container& items) {
     return items[pick(std::size(items))];
-  }
-
-  std::string randomBytes(std::size_t length) {
-    std::string bytes;
-    for (std::size_t i = 0; i < length; ++i) bytes += pick(8) ? anyOf(kAlphabet) : char(pick(256));
-    return bytes;
   }
 
   std::string documentStream(std::size_t documents) {
     std::string stream;
     for (std::size_t i = 0; i < documents; ++i) stream += anyOf(kDocuments) + anyOf(kSeparators);
     return stream;
-  }
-
-  std::string mutate(std::string input) {
-    for (std::size_t edits = 1 + pick(4); edits > 0 && !input.empty(); --edits) {
-      const std::size_t at = pick(input.size());
-      switch (pick(4)) {
-        case 0: input[at] = anyOf(kAlphabet); break;
-        case 1: input.insert(at, 1, anyOf(kAlphabet)); break;
-        case 2: input.erase(at, 1); break;
-        default: input.resize(at); break;
-      }
-    }
-    return input;
   }
 
   std::string nesting(std::size_t depth) {
@@ -108,7 +82,7 @@ class InputMaker {
     return input;
   }
 
-  std::mt19937_64 random;
+  ByteMutator<std::string> mutator;
 };
 
 // One scanner and the padded walk, for one window size.
@@ -123,8 +97,7 @@ TEST(ScannerFuzz, RandomInputsMatchThePaddedWalkWithinBounds) {
   // The last window size holds every input in one window, as the default one would.
   for (std::size_t batchSize : {32, 100, 1000, 8192}) windows.emplace_back(batchSize);
   GuardedBuffer guarded(kMaxInput);
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::duration<double>(fuzzSeconds());
+  const auto deadline = fuzzDeadline(kDefaultSeconds);
   std::uint64_t seed = firstSeed();
   std::size_t inputs = 0;
   for (; std::chrono::steady_clock::now() < deadline; ++seed, ++inputs) {

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <vector>
 
-#include "fuzz_budget.h"
+#include "fuzz_support.h"
 #include "operation_fuzz.h"
 
 namespace {
@@ -25,21 +25,6 @@ std::vector<Bytes> seedInputs() {
   return seeds;
 }
 
-Bytes mutated(const Bytes& seed, XorShift& random) {
-  Bytes bytes = seed;
-  const int edits = 1 + static_cast<int>(random.next() % 8);
-  for (int i = 0; i < edits; ++i) {
-    const std::uint64_t choice = random.next();
-    if (!bytes.empty() && choice % 3 != 0) {
-      bytes[choice / 3 % bytes.size()] = static_cast<std::uint8_t>(random.next());
-    } else {
-      bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(choice / 3 % (bytes.size() + 1)),
-                   static_cast<std::uint8_t>(random.next()));
-    }
-  }
-  return bytes;
-}
-
 TEST(OperationFuzz, SeedsAgreeWithTheModel) {
   for (const Bytes& seed : seedInputs()) {
     EXPECT_EQ(runOperationSequence(seed.data(), seed.size()), "");
@@ -49,16 +34,11 @@ TEST(OperationFuzz, SeedsAgreeWithTheModel) {
 TEST(OperationFuzz, RandomAndMutatedSequencesAgreeWithTheModel) {
   const auto deadline = fuzzDeadline(4.0);
   std::vector<Bytes> pool = seedInputs();
-  XorShift random(20261208);
+  ByteMutator<Bytes> mutator(20261208);
   int runs = 0;
   while (std::chrono::steady_clock::now() < deadline) {
-    Bytes input;
-    if (!pool.empty() && random.next() % 2 == 0) {
-      input = mutated(pool[random.next() % pool.size()], random);
-    } else {
-      input.resize(random.next() % 600);
-      for (auto& byte : input) byte = static_cast<std::uint8_t>(random.next());
-    }
+    const Bytes input = !pool.empty() && mutator.below(2) == 0 ? mutator.mutate(pool)
+                                                                : mutator.randomBytes(mutator.below(600));
     const std::string failure = runOperationSequence(input.data(), input.size());
     ASSERT_EQ(failure, "") << "after " << runs << " runs";
     ++runs;

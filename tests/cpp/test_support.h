@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "storage/bitmap.h"
@@ -17,6 +18,29 @@ using Positions = std::vector<std::uint64_t>;
 constexpr std::uint64_t kSpan = std::uint64_t{1} << 32;
 constexpr std::uint64_t kMax = ~std::uint64_t{0};
 constexpr std::uint32_t kLastKey = 0xFFFFFFFFu;
+
+// What `call` throws as `Error`, or "nothing thrown"; any other exception propagates.
+template <typename Error, typename Call>
+std::string messageOf(Call&& call) {
+  try {
+    call();
+  } catch (const Error& error) {
+    return error.what();
+  }
+  return "nothing thrown";
+}
+
+// The serialized form as written without compaction, which changes no container.
+inline std::vector<char> serializedForm(const Bitmap& bitmap, bool portable) {
+  std::vector<char> form(Bitmap(bitmap).persistedSize(portable, false, false));
+  bitmap.write(form.data(), portable);
+  return form;
+}
+
+inline Bitmap readBack(const Bitmap& bitmap, bool portable) {
+  const std::vector<char> form = serializedForm(bitmap, portable);
+  return Bitmap::read(form.data(), form.size(), portable);
+}
 
 // Exactly the buckets the positions need, no bucket 0 of its own.
 inline Bitmap bitmapOf(const Positions& positions) { return Bitmap(positions.size(), positions.data()); }

@@ -138,13 +138,20 @@ def test_cluster_results_equal_the_single_process_computation(cluster_client, ki
     assert result == local_combination(chunks, combine)
 
 
+def echo_with_persisted_size(bitmap):
+    """Defined at module level, so that it travels by reference: a lambda would go through
+    the cluster's by-value pickling fallback, whose failed first attempt can leave unraisable
+    warnings behind in the client."""
+    return bitmap, bitmap.persisted_size(True, False, False)
+
+
 @pytest.mark.cluster
 def test_bitmaps_cross_process_boundaries_intact(cluster_client):
     worker_pids = set(cluster_client.run(os.getpid).values())
     assert len(worker_pids) == 2 and os.getpid() not in worker_pids
     for shape, make in SHAPES.items():
         original = make()
-        echoed = cluster_client.submit(lambda b: (b, b.persisted_size(True, False, False)), original, pure=False)
+        echoed = cluster_client.submit(echo_with_persisted_size, original, pure=False)
         returned, size_on_worker = echoed.result(timeout=TIMEOUT)
         form = serialized(original, compact=False)
         assert size_on_worker == len(form), shape

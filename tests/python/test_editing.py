@@ -38,31 +38,6 @@ def test_point_edits_at_the_extremes():
     assert b.empty and b.first is None
 
 
-def test_unset_range_removes_exactly_the_range():
-    b = Bitmap()
-    b.set(1, 21)
-    b.unset(5, 10)
-    assert [p for p in range(25) if p in b] == [*range(1, 5), *range(10, 21)]
-    b.unset(0, 3 * SPAN)
-    assert b.empty
-
-
-def test_unset_range_ending_in_the_last_bucket_terminates():
-    b = Bitmap()
-    b.set(MAX - 6, MAX)
-    b.set(MAX)
-    b.unset(MAX - 6, MAX)
-    assert (len(b), b.first) == (1, MAX)
-
-
-def test_copy_is_independent():
-    a = Bitmap()
-    a.set(3)
-    c = a.copy()
-    c.set(4)
-    assert (4 in a, 4 in c, 3 in c) == (False, True, True)
-
-
 class Sub(Bitmap):
     pass
 

@@ -70,45 +70,6 @@ def test_augmented_assignment_on_itself(name, op, inplace_name, iop, rule):
     assert holds(c, positions)
 
 
-@pytest.mark.parametrize("name, op, inplace_name, iop, rule", OPERATORS, ids=OPERATOR_IDS)
-def test_inplace_changes_the_object_and_returns_a_new_copy(name, op, inplace_name, iop, rule):
-    a_set, b_set = {1, 2, SPAN + 3}, {2, 4, 2 * SPAN}
-    expected = rule(a_set, b_set)
-    a, b = of(*a_set), of(*b_set)
-    c = a
-    a = iop(a, b)
-    assert a is not c and a == c
-    assert holds(c, expected) and holds(b, b_set)
-    a.set(777)  # the returned object owns its own copy
-    assert 777 not in c
-
-    d = of(*a_set)
-    returned = getattr(d, inplace_name)(b)
-    assert returned is not d and holds(d, expected) and holds(returned, expected)
-
-
-def test_equality_ignores_empty_buckets():
-    b = Bitmap()
-    b.set(5)
-    b.unset(5)
-    assert b == Bitmap()
-    b.unset(3 * SPAN, 5 * SPAN)  # creates empty buckets 3 to 5
-    assert b == Bitmap() and not (b != Bitmap())
-    no_common_key = of(SPAN + 1) & of(2 * SPAN + 1)
-    assert no_common_key == Bitmap() and no_common_key.empty
-    assert of(SPAN + 1) != of(2 * SPAN + 1)
-
-
-def test_subset_tests():
-    empty_buckets_only = Bitmap()
-    empty_buckets_only.unset(7 * SPAN, 9 * SPAN)
-    other = of(SPAN + 5)
-    assert empty_buckets_only.subset_of(other) and empty_buckets_only.strict_subset_of(other)
-    assert not other.subset_of(empty_buckets_only)
-    assert other.subset_of(other.copy()) and not other.strict_subset_of(other.copy())
-    assert Bitmap().subset_of(Bitmap()) and not Bitmap().strict_subset_of(Bitmap())
-
-
 class Derived(Bitmap):
     pass
 

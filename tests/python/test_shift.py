@@ -16,15 +16,10 @@ def positions_of(b):
     return found
 
 
+# The bucket cases are the core's tests, and the stateful model checks both methods
+# against Python sets; these check what Python sees.
 @pytest.mark.parametrize("method, position, by, before, after", [
-    ("expand", 5, 3, [1, 5, 6, 100], [1, 8, 9, 103]),
-    ("expand", 0, 1, [SPAN - 1], [SPAN]),
-    ("expand", 0, 1, [0, TOP], [1, TOP + 1]),
     ("expand", SPAN - 2, 3 * SPAN, [1, SPAN - 2], [1, 4 * SPAN - 2]),
-    ("expand", 200, 9, [6, 7], [6, 7]),
-    ("contract", 10, 3, [5, 7, 8, 9, 10, 11, 20], [5, 7, 8, 17]),
-    ("contract", 10, 1, [5, 2 * SPAN], [5, 2 * SPAN - 1]),
-    ("contract", 100, 50, [60, 70], [60, 70]),
     ("contract", TOP + 10, 3, [TOP + 11, MAX], [TOP + 8, MAX - 3]),
 ])
 def test_shift_moves_positions(method, position, by, before, after):
@@ -33,14 +28,7 @@ def test_shift_moves_positions(method, position, by, before, after):
     assert positions_of(b) == after
 
 
-@pytest.mark.parametrize("method, position, by, before", [
-    ("contract", 10, MAX, [5, 100]),
-    ("contract", 3, 5, [1, 2, 100]),
-    ("contract", 0, 0, [0, 1]),
-    ("contract", SPAN + 5, SPAN + 1, [3 * SPAN]),
-    ("expand", MAX, 1, [MAX]),
-    ("expand", 0, 2, [3, MAX - 1]),
-])
+@pytest.mark.parametrize("method, position, by, before", [("contract", 10, MAX, [5, 100]), ("expand", MAX, 1, [MAX])])
 def test_out_of_bounds_is_refused_and_changes_nothing(method, position, by, before):
     b = of(*before)
     with pytest.raises(ValueError, match="^Range Out of Bounds$"):

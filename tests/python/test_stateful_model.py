@@ -3,7 +3,7 @@ Python set of positions (strategies and profiles in conftest.py)."""
 import numpy as np
 import pytest
 from hypothesis import strategies as st
-from hypothesis.stateful import RuleBasedStateMachine, initialize, invariant, precondition, rule
+from hypothesis.stateful import RuleBasedStateMachine, initialize, invariant, rule
 
 from _veltrane_rec_extension import Bitmap
 from conftest import MAX, SPAN, check_rank_and_neighbours, lengths, positions, shifts, wide_lengths
@@ -34,27 +34,20 @@ class BitmapModel(RuleBasedStateMachine):
 
     # --- edits ---------------------------------------------------------------------
 
-    @rule(i=slots, p=positions)
-    def set_one(self, i, p):
-        self.bitmaps[i].set(p)
-        self.models[i].add(p)
+    @rule(i=slots, p=positions, setting=st.booleans())
+    def set_or_unset_one(self, i, p, setting):
+        if setting:
+            self.bitmaps[i].set(p)
+            self.models[i].add(p)
+        else:
+            self.bitmaps[i].unset(p)
+            self.models[i].discard(p)
 
-    @rule(i=slots, p=positions, n=lengths)
-    def set_range(self, i, p, n):
+    @rule(i=slots, p=positions, n=lengths, setting=st.booleans())
+    def set_or_unset_range(self, i, p, n, setting):
         end = min(MAX, p + n)
-        self.bitmaps[i].set(p, end)
-        self.models[i].update(range(p, end))
-
-    @rule(i=slots, p=positions)
-    def unset_one(self, i, p):
-        self.bitmaps[i].unset(p)
-        self.models[i].discard(p)
-
-    @rule(i=slots, p=positions, n=lengths)
-    def unset_range(self, i, p, n):
-        end = min(MAX, p + n)
-        self.bitmaps[i].unset(p, end)
-        self.models[i].difference_update(range(p, end))
+        (self.bitmaps[i].set if setting else self.bitmaps[i].unset)(p, end)
+        (self.models[i].update if setting else self.models[i].difference_update)(range(p, end))
 
     @rule(i=slots, p=positions, n=lengths)
     def flip(self, i, p, n):
@@ -71,30 +64,26 @@ class BitmapModel(RuleBasedStateMachine):
         with pytest.raises(RuntimeError, match=r"^Invalid range\.$"):
             self.bitmaps[i].flip(p, max(0, p - 1) if p else 0)
 
+    def shift(self, i, method, p, by, refused, moved):
+        if refused:
+            with pytest.raises(ValueError, match="^Range Out of Bounds$"):
+                getattr(self.bitmaps[i], method)(p, by)
+        else:
+            getattr(self.bitmaps[i], method)(p, by)
+            self.models[i] = moved(self.models[i], p, by)
+
     @rule(i=slots, p=positions, by=shifts)
     def expand(self, i, p, by):
-        model = self.models[i]
-        if any(q >= p and q + by > MAX for q in model):
-            with pytest.raises(ValueError, match="^Range Out of Bounds$"):
-                self.bitmaps[i].expand(p, by)
-        else:
-            self.bitmaps[i].expand(p, by)
-            self.models[i] = expanded(model, p, by)
+        self.shift(i, "expand", p, by, any(q >= p and q + by > MAX for q in self.models[i]), expanded)
 
     @rule(i=slots, p=positions, by=shifts)
     def contract(self, i, p, by):
         model = self.models[i]
         if not model or max(model) < p:
-            self.bitmaps[i].contract(p, by)
-            return
+            return self.shift(i, "contract", p, by, False, lambda unchanged, *_: unchanged)
         start_bucket_holds = any(q >> 32 == p >> 32 for q in model)
         refused = (start_bucket_holds and (p & (SPAN - 1)) <= by) or (not start_bucket_holds and by > SPAN)
-        if refused:
-            with pytest.raises(ValueError, match="^Range Out of Bounds$"):
-                self.bitmaps[i].contract(p, by)
-        else:
-            self.bitmaps[i].contract(p, by)
-            self.models[i] = contracted(model, p, by)
+        self.shift(i, "contract", p, by, refused, contracted)
 
     # --- set algebra ---------------------------------------------------------------
 
