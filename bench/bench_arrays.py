@@ -9,15 +9,17 @@ GROUP = "NumPy output and iteration"
 
 
 def datasets(n, rng):
-    """n positions in one run, n random ones in the first 2^27 of a bucket, and about
-    n spread over 100,000 keys."""
+    """n positions in one run, n random ones in the first 2^27 of a bucket (bitset
+    containers), about n spread over 100,000 keys, and about n random ones below 2^32
+    (array containers of about n / 2^16 values each)."""
     runs = np.arange(n, dtype=np.uint64) + np.uint64(5 << 32)
     dense = np.unique(rng.integers(0, 1 << 27, n + n // 10, dtype=np.uint64))[:n]
     keys = 100_000
     lows = rng.integers(0, 1 << 32, size=(keys, max(1, n // keys)), dtype=np.uint64)
     spread = np.unique(lows + (np.arange(keys, dtype=np.uint64)[:, None] << np.uint64(32)))
+    arrays = np.unique(rng.integers(0, 1 << 32, n, dtype=np.uint64))
     return {f"{n:,} in one run": runs, f"{n:,} random in 2^27": dense,
-            f"{len(spread):,} over 100,000 keys": spread}
+            f"{len(spread):,} over 100,000 keys": spread, f"{len(arrays):,} random below 2^32": arrays}
 
 
 def walk(bitmap):

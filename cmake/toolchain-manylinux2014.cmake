@@ -9,7 +9,7 @@ endif()
 set(zig_target x86_64-linux-gnu.2.17)
 set(CMAKE_C_COMPILER "$ENV{VELTRANE_ZIG}" cc -target ${zig_target})
 set(CMAKE_CXX_COMPILER "$ENV{VELTRANE_ZIG}" c++ -target ${zig_target})
-# The AVX-512 kernels of CRoaring 4.2.3 and simdjson 3.2.1 name their features in target
+# The AVX-512 kernels of CRoaring 5.2.2 and simdjson 3.2.1 name their features in target
 # attributes without evex512, which clang 18 and later need for 512-bit vectors. On its
 # own it enables no instruction: code outside those kernels stays baseline x86-64.
 # The only C source is CRoaring. Its loops that write 64-bit positions from 16-bit values

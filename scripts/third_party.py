@@ -22,10 +22,10 @@ from pathlib import Path
 
 # name -> (pinned distribution, sha256 of its archive, {file kept: (member in the archive, sha256)})
 PINNED = {
-    # CRoaring 4.2.3, amalgamated.
-    "croaring": ("pyroaring==1.0.3", "cd7392d1c010c9e41c11c62cd0610c8852e7e9698b1f7f6c2fcdefe50e7ef6da", {
-        "roaring.c": ("pyroaring/roaring.c", "3b840f824e49c8353401938621eb306efb1d2b3ca88f224a72fe3f867bdcb9d6"),
-        "roaring.h": ("pyroaring/roaring.h", "995c8149bb8aa46664f17b0212408bf30f08fe1134b09686d1dacf024c3ba4ae"),
+    # CRoaring 5.2.2, amalgamated.
+    "croaring": ("pyroaring==1.2.0", "e33bf8fc8d8aad7373f62147cb5dbfaf0fdcf19af8069d034cd8ef4fb41a78af", {
+        "roaring.c": ("pyroaring/roaring.c", "ac5c0ced4e046e1f7b74f821b207461358a300963684b6f42050561a03ec900a"),
+        "roaring.h": ("pyroaring/roaring.h", "71b4347cadd202fef1cd7319c051d43ec5802e4c3c074643e55c006a29a5a614"),
         "LICENSE": ("LICENSE", "b7b160796b12bb4112d9ff0690713a9be815041326dabb93fb36ac5152630ead"),
     }),
     # simdjson 3.2.1, amalgamated.

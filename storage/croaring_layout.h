@@ -1,33 +1,28 @@
 #pragma once
 
 // Every read of CRoaring's private layout lives here: a bitmap's container table, the
-// leading fields of array and run containers, and two container functions that the
-// library compiles in without declaring them. They follow the pinned release, 4.2.3;
-// another release fails to compile here rather than misread memory.
+// leading fields of array and run containers, and the container reader that CRoaring's
+// own 64-bit bitmaps use. roaring.h declares them (in roaring::internal) but keeps them
+// out of its stable interface. They follow the pinned release, 5.2.2; another release
+// fails to compile here rather than misread memory.
 #include <roaring.h>
 
 #include <cstddef>
 #include <cstdint>
 
-static_assert(ROARING_VERSION_MAJOR == 4 && ROARING_VERSION_MINOR == 2 && ROARING_VERSION_REVISION == 3,
-              "croaring_layout.h follows CRoaring 4.2.3: check its reads against the new release "
+static_assert(ROARING_VERSION_MAJOR == 5 && ROARING_VERSION_MINOR == 2 && ROARING_VERSION_REVISION == 2,
+              "croaring_layout.h follows CRoaring 5.2.2: check its reads against the new release "
               "before changing the pin");
-
-extern "C" {
-roaring_container_iterator_t container_init_iterator(const void* container, std::uint8_t typecode,
-                                                     std::uint16_t* value);
-bool container_iterator_read_into_uint64(const void* container, std::uint8_t typecode,
-                                         roaring_container_iterator_t* it, std::uint64_t high48,
-                                         std::uint64_t* buffer, std::uint32_t count,
-                                         std::uint32_t* consumed, std::uint16_t* value);
-}
 
 namespace croaring_layout {
 
-// Container type codes. Shared containers (code 4) only exist with copy-on-write, which
-// this library never enables.
-constexpr std::uint8_t kArrayContainer = 2;
-constexpr std::uint8_t kRunContainer = 3;
+using Container = roaring::internal::container_t;
+
+// Container type codes. Shared containers only exist with copy-on-write, which this
+// library never enables.
+constexpr std::uint8_t kBitsetContainer = BITSET_CONTAINER_TYPE;
+constexpr std::uint8_t kArrayContainer = ARRAY_CONTAINER_TYPE;
+constexpr std::uint8_t kRunContainer = RUN_CONTAINER_TYPE;
 constexpr std::uint32_t kContainerSpan = std::uint32_t{1} << 16;
 
 // The leading fields that array and run containers share: the number of values or runs,
@@ -38,10 +33,21 @@ struct GrowableContainer {
   void* elements;
 };
 
+using roaring::internal::array_container_t;
+using roaring::internal::run_container_t;
+static_assert(offsetof(array_container_t, cardinality) == offsetof(GrowableContainer, count) &&
+                  offsetof(array_container_t, capacity) == offsetof(GrowableContainer, capacity) &&
+                  offsetof(array_container_t, array) == offsetof(GrowableContainer, elements),
+              "array containers no longer begin like GrowableContainer");
+static_assert(offsetof(run_container_t, n_runs) == offsetof(GrowableContainer, count) &&
+                  offsetof(run_container_t, capacity) == offsetof(GrowableContainer, capacity) &&
+                  offsetof(run_container_t, runs) == offsetof(GrowableContainer, elements),
+              "run containers no longer begin like GrowableContainer");
+
 // Bytes per element of a growable container; 0 for the other kinds.
 inline std::size_t elementBytes(std::uint8_t typecode) {
   if (typecode == kArrayContainer) return sizeof(std::uint16_t);
-  if (typecode == kRunContainer) return 2 * sizeof(std::uint16_t);
+  if (typecode == kRunContainer) return sizeof(roaring::internal::rle16_t);
   return 0;
 }
 
@@ -56,14 +62,14 @@ inline const std::uint16_t* containerKeys(const roaring_bitmap_t& bitmap) noexce
 inline std::uint8_t typecodeAt(const roaring_bitmap_t& bitmap, std::int32_t index) noexcept {
   return bitmap.high_low_container.typecodes[index];
 }
-inline void* containerAt(const roaring_bitmap_t& bitmap, std::int32_t index) noexcept {
+inline Container* containerAt(const roaring_bitmap_t& bitmap, std::int32_t index) noexcept {
   return bitmap.high_low_container.containers[index];
 }
 
 // The container at `index` when it is an array or run container, else nullptr.
 inline GrowableContainer* growableAt(const roaring_bitmap_t& bitmap, std::int32_t index) noexcept {
   if (elementBytes(typecodeAt(bitmap, index)) == 0) return nullptr;
-  return static_cast<GrowableContainer*>(containerAt(bitmap, index));
+  return reinterpret_cast<GrowableContainer*>(containerAt(bitmap, index));
 }
 
 // Forgets the container table without freeing anything: for a table whose containers
@@ -85,17 +91,18 @@ inline roaring_bitmap_t containerGroup(const roaring_bitmap_t& bitmap, std::int3
   return group;
 }
 
-// Writes every value of the container at `index`, which is a run container, as
-// high | key << 16 | value; returns one past the last value written.
-inline std::uint64_t* writeRunContainer(const roaring_bitmap_t& bitmap, std::int32_t index,
-                                        std::uint64_t high, std::uint64_t* out) {
-  const void* container = containerAt(bitmap, index);
+// Writes every value of the container at `index` as high | key << 16 | value; returns
+// one past the last value written.
+inline std::uint64_t* writeContainer(const roaring_bitmap_t& bitmap, std::int32_t index, std::uint64_t high,
+                                     std::uint64_t* out) {
+  const Container* container = containerAt(bitmap, index);
+  const std::uint8_t typecode = typecodeAt(bitmap, index);
   std::uint16_t value = 0;
-  roaring_container_iterator_t it = container_init_iterator(container, kRunContainer, &value);
+  roaring_container_iterator_t it = roaring::internal::container_init_iterator(container, typecode, &value);
   std::uint32_t written = 0;
-  container_iterator_read_into_uint64(container, kRunContainer, &it,
-                                      high | (std::uint64_t{containerKeys(bitmap)[index]} << 16), out,
-                                      kContainerSpan, &written, &value);
+  roaring::internal::container_iterator_read_into_uint64(
+      container, typecode, &it, high | (std::uint64_t{containerKeys(bitmap)[index]} << 16), out, kContainerSpan,
+      &written, &value);
   return out + written;
 }
 

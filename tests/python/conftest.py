@@ -1,10 +1,12 @@
 import logging
 import os
+import pickle
 import re
 import resource
 import subprocess
 import sys
 import textwrap
+from pathlib import Path
 from unittest import mock
 
 import numpy as np
@@ -147,6 +149,29 @@ def mixed_containers():
 
 SHAPES = {"default": ext.Bitmap, "single bucket": single_bucket, "many buckets": many_buckets,
           "empty-bucket laden": empty_bucket_laden, "mixed containers": mixed_containers}
+
+
+def pickled(protocol):
+    def write(bitmap):
+        import veltrane_rec  # noqa: F401  (registers the reduction)
+        return pickle.dumps(bitmap, protocol)
+    return write
+
+
+# Serialized forms that an earlier build wrote (scripts/stored_forms.py), kept to prove
+# that every later build reads them the same: form -> (write(bitmap), read(bytes)).
+STORED_SHAPES = ("empty-bucket laden", "mixed containers")
+STORED_FORMS = {
+    "native": (lambda b: serialized(b, False, compact=False), lambda data: ext.Bitmap.read(data, False)),
+    "portable": (lambda b: serialized(b, True, compact=False), lambda data: ext.Bitmap.read(data, True)),
+    "roaring64": (ext.Bitmap.to_roaring64, ext.Bitmap.from_roaring64),
+    "pickle2": (pickled(2), pickle.loads),
+    "pickle5": (pickled(5), pickle.loads),
+}
+
+
+def stored_form_path(shape, form):
+    return Path(__file__).resolve().parents[1] / "data" / "stored_forms" / f"{shape.replace(' ', '_')}.{form}"
 
 
 @pytest.fixture(scope="module")
