@@ -33,10 +33,14 @@ constexpr bool kPoolSmallBlocks = true;
 bool pooledSize(std::size_t size) { return kPoolSmallBlocks && size != 0 && size <= pool::kLargestBlock; }
 
 // malloc, realloc and free, with small blocks from the pool (through the calling
-// thread's lists); free and realloc take blocks of either kind, since CRoaring may have
-// had some from malloc before the hooks were installed.
+// thread's lists) and from malloc when the pool cannot place a new slab; free and
+// realloc take blocks of either kind, since CRoaring may have had some from malloc
+// before the hooks were installed.
 void* heapMalloc(pool::ThreadLists& lists, std::size_t size) {
-  return pooledSize(size) ? pool::allocate(lists, size) : std::malloc(size);
+  if (pooledSize(size)) {
+    if (void* block = pool::allocate(lists, size)) return block;
+  }
+  return std::malloc(size);
 }
 
 void heapFree(pool::ThreadLists& lists, void* block) {

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include <pthread.h>
+
 namespace veltrane::storage::internal::small_block_pool {
 
 struct FreeBlock {
@@ -169,9 +171,20 @@ struct Shared {
   }
 };
 
+Shared& shared();
+
+// A fork while another thread holds the lock would leave it held for good in the child:
+// the forking thread takes it first, and both sides release it after the fork.
+void lockForFork() { shared().lock.lock(); }
+void unlockAfterFork() { shared().lock.unlock(); }
+
 Shared& shared() {
   // Never destroyed: blocks may come back from static destructors after exit began.
-  static Shared* instance = new Shared;
+  static Shared* instance = [] {
+    auto* pool = new Shared;
+    pthread_atfork(lockForFork, unlockAfterFork, unlockAfterFork);
+    return pool;
+  }();
   return *instance;
 }
 

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -62,6 +67,40 @@ TEST(SmallBlockPool, BlocksReturnedThroughAnyListsGoBackToTheSlabs) {
   const pool::Holdings after = pool::holdings();
   EXPECT_EQ(after.blocksOut, before.blocksOut);
   EXPECT_LE(after.slabs, before.slabs + pool::kSizeClasses);  // one kept per class
+}
+
+// Other threads keep taking and returning batches, which passes through the pool's
+// lock, while this one forks: each child must find the lock free. A child that hangs
+// is ended by its alarm and counts as a failure.
+TEST(SmallBlockPool, AForkWhileOtherThreadsUseThePoolLeavesItUsableInTheChild) {
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> churn;
+  for (int t = 0; t < 2; ++t) {
+    churn.emplace_back([&stop] {
+      pool::ThreadLists lists{};
+      std::vector<void*> blocks(600);
+      while (!stop) {
+        for (void*& block : blocks) block = pool::allocate(lists, 16);
+        for (void* block : blocks) pool::release(lists, block);
+      }
+      pool::retire(lists);
+    });
+  }
+  for (int round = 0; round < 40; ++round) {
+    const pid_t child = fork();
+    if (child == 0) {
+      alarm(10);
+      pool::ThreadLists lists{};
+      for (int i = 0; i < 1000; ++i) pool::release(lists, pool::allocate(lists, 48));
+      pool::retire(lists);
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
+  }
+  stop = true;
+  for (std::thread& thread : churn) thread.join();
 }
 
 // Through CRoaring's hooks: contents survive a realloc into another size class or out
