@@ -35,14 +35,15 @@ struct GrowableContainer {
 
 using roaring::internal::array_container_t;
 using roaring::internal::run_container_t;
-static_assert(offsetof(array_container_t, cardinality) == offsetof(GrowableContainer, count) &&
-                  offsetof(array_container_t, capacity) == offsetof(GrowableContainer, capacity) &&
-                  offsetof(array_container_t, array) == offsetof(GrowableContainer, elements),
+#define VELTRANE_BEGINS_LIKE_GROWABLE(type, countField, elementsField)                  \
+  (offsetof(type, countField) == offsetof(GrowableContainer, count) &&                 \
+   offsetof(type, capacity) == offsetof(GrowableContainer, capacity) &&                \
+   offsetof(type, elementsField) == offsetof(GrowableContainer, elements))
+static_assert(VELTRANE_BEGINS_LIKE_GROWABLE(array_container_t, cardinality, array),
               "array containers no longer begin like GrowableContainer");
-static_assert(offsetof(run_container_t, n_runs) == offsetof(GrowableContainer, count) &&
-                  offsetof(run_container_t, capacity) == offsetof(GrowableContainer, capacity) &&
-                  offsetof(run_container_t, runs) == offsetof(GrowableContainer, elements),
+static_assert(VELTRANE_BEGINS_LIKE_GROWABLE(run_container_t, n_runs, runs),
               "run containers no longer begin like GrowableContainer");
+#undef VELTRANE_BEGINS_LIKE_GROWABLE
 
 // Bytes per element of a growable container; 0 for the other kinds.
 inline std::size_t elementBytes(std::uint8_t typecode) {
